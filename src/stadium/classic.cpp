@@ -1,0 +1,7 @@
+#include "classic.hpp"
+
+namespace vexlo {
+
+const std::string_view CLASSIC_STADIUM = "{}";
+
+}  // namespace vexlo
