@@ -49,4 +49,16 @@ void World::resize_player_state() {
     kick_credit.assign(n_players, 0);
 }
 
+void restart_match(World& w) {
+    w.reset_positions();
+    w.red_score = 0;
+    w.blue_score = 0;
+    w.steps = 0;
+    w.kickoff_team = flag::FLAG_RED;
+}
+
+double player_max_speed(const Disc& player) {
+    return (player.acceleration * player.damping) / (1.0 - player.acceleration);
+}
+
 }  // namespace vexlo

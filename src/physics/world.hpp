@@ -124,6 +124,14 @@ struct World {
     void resize_player_state();
 };
 
+// A fresh game on the same World: kickoff placement, scores and tick
+// counter cleared, red to kick off. Kick rate settings survive.
+void restart_match(World& w);
+
+// The speed a player approaches under constant input, used to normalise
+// velocities: acceleration * damping / (1 - acceleration).
+double player_max_speed(const Disc& player);
+
 // Whether the ball's move from `from` to `to` crosses the goal line.
 bool crosses_goal_line(Vec2 from, Vec2 to, const Goal& goal);
 
