@@ -1,0 +1,75 @@
+#pragma once
+
+// Small hand-built worlds for the engine tests.
+
+#include <cstring>
+#include <vector>
+
+#include "physics/world.hpp"
+
+namespace vexlo::test {
+
+inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+inline Disc ball_disc(Vec2 pos = {}, Vec2 vel = {}) {
+    Disc d;
+    d.pos = pos;
+    d.vel = vel;
+    d.radius = 10.0;
+    d.inv_mass = 1.0;
+    d.damping = 0.99;
+    d.b_coef = 0.5;
+    d.c_group = flag::FLAG_BALL | flag::FLAG_KICK | flag::FLAG_SCORE;
+    d.c_mask = flag::FLAG_ALL;
+    return d;
+}
+
+inline Disc player_disc(std::int64_t team, Vec2 pos = {}) {
+    Disc d;
+    d.pos = pos;
+    d.radius = 15.0;
+    d.inv_mass = 0.5;
+    d.damping = 0.96;
+    d.b_coef = 0.5;
+    d.c_group = team;
+    d.c_mask = PLAYER_CMASK;
+    d.acceleration = 0.1;
+    d.kicking_acceleration = 0.07;
+    d.kicking_damping = 0.96;
+    d.kick_strength = 5.0;
+    d.kickback = 0.0;
+    d.team = team;
+    return d;
+}
+
+inline Disc post_disc(Vec2 pos) {
+    Disc d;
+    d.pos = pos;
+    d.radius = 8.0;
+    d.inv_mass = 0.0;
+    d.damping = 0.99;
+    d.b_coef = 0.5;
+    d.c_group = flag::FLAG_ALL;
+    d.c_mask = flag::FLAG_ALL;
+    return d;
+}
+
+// A world with the given ball, stadium discs and players (players in slot
+// order), in the Playing phase, with the default kick rate limit.
+inline World make_world(Disc ball, std::vector<Disc> stadium, std::vector<Disc> players) {
+    World w;
+    w.discs.push_back(ball);
+    for (const Disc& d : stadium) w.discs.push_back(d);
+    w.first_player = w.discs.size();
+    for (const Disc& d : players) w.discs.push_back(d);
+    w.n_players = players.size();
+    w.resize_player_state();
+    w.phase = Phase::Playing;
+    return w;
+}
+
+inline std::vector<PlayerInput> inputs(std::size_t n, PlayerInput in = {}) {
+    return std::vector<PlayerInput>(n, in);
+}
+
+}  // namespace vexlo::test
