@@ -112,19 +112,22 @@ void set_player_masks(World& w, std::int64_t mask) {
     for (std::size_t p = 0; p < w.n_players; ++p) w.discs[w.first_player + p].c_mask = mask;
 }
 
-std::optional<std::int64_t> match_rules(World& w, Vec2 prev_ball) {
+}  // namespace
+
+MatchOutcome advance_match(World& w, Vec2 prev_ball, Vec2 ball_pos, Vec2 ball_vel) {
     const Phase phase = w.phase;
     w.steps += 1;
+    MatchOutcome out;
     switch (phase) {
         case Phase::Kickoff:
-            set_player_masks(w, w.kickoff_team == flag::FLAG_RED ? KICKOFF_CMASK_RED
-                                                                  : KICKOFF_CMASK_BLUE);
-            if (length_sq(w.discs[0].vel) > 0.0) w.phase = Phase::Playing;
-            return std::nullopt;
+            out.player_mask =
+                w.kickoff_team == flag::FLAG_RED ? KICKOFF_CMASK_RED : KICKOFF_CMASK_BLUE;
+            if (length_sq(ball_vel) > 0.0) w.phase = Phase::Playing;
+            break;
         case Phase::Playing:
-            set_player_masks(w, PLAYER_CMASK);
+            out.player_mask = PLAYER_CMASK;
             for (const Goal& goal : w.goals) {
-                if (!crosses_goal_line(prev_ball, w.discs[0].pos, goal)) continue;
+                if (!crosses_goal_line(prev_ball, ball_pos, goal)) continue;
                 if (goal.team == flag::FLAG_RED) {
                     w.blue_score = wrapping_inc(w.blue_score);
                 } else {
@@ -133,25 +136,27 @@ std::optional<std::int64_t> match_rules(World& w, Vec2 prev_ball) {
                 w.kickoff_team = goal.team;
                 w.goal_timer = GOAL_RESET_DELAY;
                 w.phase = Phase::AfterGoal;
-                return goal.team;
+                out.conceded = goal.team;
+                break;
             }
-            return std::nullopt;
+            break;
         case Phase::AfterGoal:
             w.goal_timer = wrapping_sub(w.goal_timer, 1);
-            if (w.goal_timer < 1) w.reset_positions();
-            return std::nullopt;
+            out.reset = w.goal_timer < 1;
+            break;
     }
-    return std::nullopt;
+    return out;
 }
-
-}  // namespace
 
 std::optional<std::int64_t> World::step(std::span<const PlayerInput> inputs) {
     apply_inputs(*this, inputs);
     const Vec2 prev_ball = discs[0].pos;
     move_discs(*this);
     collide(*this);
-    return match_rules(*this, prev_ball);
+    const MatchOutcome out = advance_match(*this, prev_ball, discs[0].pos, discs[0].vel);
+    if (out.player_mask) set_player_masks(*this, *out.player_mask);
+    if (out.reset) reset_positions();
+    return out.conceded;
 }
 
 }  // namespace vexlo

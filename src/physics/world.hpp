@@ -124,6 +124,21 @@ struct World {
     void resize_player_state();
 };
 
+// What the match rules decided at the end of a tick, for the caller to apply
+// to the discs: the players' new collision mask, the kickoff placement, and
+// the team that conceded.
+struct MatchOutcome {
+    std::optional<std::int64_t> player_mask;
+    bool reset = false;
+    std::optional<std::int64_t> conceded;
+};
+
+// The match rules of the end of a tick, on the World's counters only: step
+// counter, kickoff barrier mask, goal detection and scoring, post-goal delay.
+// The ball's position before and after the tick and its velocity come from
+// the caller, so batched steppers that keep discs elsewhere share this code.
+MatchOutcome advance_match(World& w, Vec2 prev_ball, Vec2 ball_pos, Vec2 ball_vel);
+
 // A fresh game on the same World: kickoff placement, scores and tick
 // counter cleared, red to kick off. Kick rate settings survive.
 void restart_match(World& w);
