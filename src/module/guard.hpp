@@ -1,0 +1,53 @@
+#pragma once
+
+#include <Python.h>
+
+#include <exception>
+#include <new>
+#include <stdexcept>
+
+namespace vexlo::py {
+
+// Runs the body of an entry point and turns any C++ exception into the
+// matching Python one, so that none crosses into the interpreter.
+template <class F>
+PyObject* guarded(F&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    } catch (const std::length_error&) {
+        return PyErr_NoMemory();  // a container asked for more than it can hold
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+        return nullptr;
+    } catch (...) {
+        PyErr_SetString(PyExc_SystemError, "unknown C++ exception in vexlo_core");
+        return nullptr;
+    }
+}
+
+// Adapters from the interpreter's calling conventions to guarded bodies.
+template <PyObject* (*F)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)>
+PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                   PyObject* kwnames) noexcept {
+    return guarded([&] { return F(self, args, nargs, kwnames); });
+}
+
+template <PyObject* (*F)(PyObject*)>
+PyObject* noargs(PyObject* self, PyObject*) noexcept {
+    return guarded([&] { return F(self); });
+}
+
+template <PyObject* (*F)(PyObject*)>
+PyObject* getter(PyObject* self, void*) noexcept {
+    return guarded([&] { return F(self); });
+}
+
+// For a PyMethodDef's ml_meth field.
+template <class Fn>
+PyCFunction as_cfunction(Fn fn) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn));
+}
+
+}  // namespace vexlo::py

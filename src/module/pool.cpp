@@ -1,0 +1,161 @@
+#include "pool.hpp"
+
+#include <pthread.h>
+#include <sched.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace vexlo::pool {
+namespace {
+
+// Chunks per participant: small enough that a worker that finishes early
+// takes over items the others have not started.
+constexpr std::size_t CHUNKS_PER_PARTICIPANT = 8;
+
+std::size_t available_processors() {
+    // The affinity mask, not the machine's count: a process limited to some
+    // cores (taskset, containers, os.sched_setaffinity) gets that many.
+    for (int n_cpus = 1024; n_cpus <= (1 << 16); n_cpus *= 2) {
+        cpu_set_t* set = CPU_ALLOC(n_cpus);
+        if (set == nullptr) break;
+        const std::size_t size = CPU_ALLOC_SIZE(n_cpus);
+        CPU_ZERO_S(size, set);
+        const int rc = sched_getaffinity(0, size, set);
+        const int count = rc == 0 ? CPU_COUNT_S(size, set) : 0;
+        CPU_FREE(set);
+        if (rc == 0) return std::max(count, 1);
+        if (errno != EINVAL) break;
+    }
+    return std::max(std::thread::hardware_concurrency(), 1u);
+}
+
+struct Job {
+    RangeFn fn;
+    void* context;
+    std::size_t n;
+    std::size_t chunk;
+    std::atomic<std::size_t> next{0};
+
+    void work() noexcept {
+        for (;;) {
+            const std::size_t begin = next.fetch_add(chunk, std::memory_order_relaxed);
+            if (begin >= n) return;
+            fn(context, begin, std::min(n, begin + chunk));
+        }
+    }
+};
+
+class Pool {
+public:
+    explicit Pool(std::size_t participants) {
+        threads_.reserve(participants - 1);
+        for (std::size_t i = 1; i < participants; ++i) {
+            try {
+                threads_.emplace_back([this] { worker_main(); });
+            } catch (...) {
+                break;  // fewer workers than processors; the work still gets done
+            }
+        }
+    }
+
+    // Never destroyed: the workers sleep until the process ends.
+    Pool(const Pool&) = delete;
+    Pool& operator=(const Pool&) = delete;
+
+    std::size_t participants() const { return threads_.size() + 1; }
+
+    void run(std::size_t n, RangeFn fn, void* context) {
+        std::unique_lock<std::mutex> busy(run_mutex_, std::try_to_lock);
+        if (threads_.empty() || n < 2 || !busy.owns_lock()) {
+            fn(context, 0, n);
+            return;
+        }
+        Job job{fn, context, n, std::max<std::size_t>(1, n / (participants() * CHUNKS_PER_PARTICIPANT))};
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            job_ = &job;
+            generation_ += 1;
+        }
+        wake_.notify_all();
+        job.work();
+        // Every chunk is taken; wait for the workers still running theirs.
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return active_ == 0; });
+        job_ = nullptr;
+    }
+
+private:
+    void worker_main() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        std::uint64_t seen = generation_;
+        for (;;) {
+            wake_.wait(lock, [&] { return generation_ != seen; });
+            seen = generation_;
+            Job* job = job_;
+            if (job == nullptr) continue;  // woke after that call had finished
+            active_ += 1;
+            lock.unlock();
+            job->work();
+            lock.lock();
+            active_ -= 1;
+            if (active_ == 0) done_.notify_all();
+        }
+    }
+
+    std::mutex run_mutex_;  // one call at a time uses the workers
+    std::mutex mutex_;      // guards job_, generation_ and active_
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    Job* job_ = nullptr;
+    std::uint64_t generation_ = 0;
+    std::size_t active_ = 0;
+    std::vector<std::thread> threads_;
+};
+
+std::atomic<Pool*> g_pool{nullptr};
+std::mutex g_create_mutex;
+
+// A forked child has only the thread that called fork: the parent's workers
+// do not exist there and its mutexes may be held by threads that are gone.
+// The child forgets that pool without touching it (its memory is leaked on
+// purpose) and builds a fresh one on first use. Holding the creation mutex
+// across fork keeps a half-created pool out of the child.
+void before_fork() { g_create_mutex.lock(); }
+void after_fork_parent() { g_create_mutex.unlock(); }
+void after_fork_child() {
+    g_pool.store(nullptr, std::memory_order_relaxed);
+    g_create_mutex.unlock();
+}
+
+Pool& instance() {
+    Pool* pool = g_pool.load(std::memory_order_acquire);
+    if (pool != nullptr) return *pool;
+    std::lock_guard<std::mutex> lock(g_create_mutex);
+    pool = g_pool.load(std::memory_order_relaxed);
+    if (pool == nullptr) {
+        static const bool fork_handlers =
+            pthread_atfork(before_fork, after_fork_parent, after_fork_child) == 0;
+        (void)fork_handlers;
+        pool = new Pool(available_processors());
+        g_pool.store(pool, std::memory_order_release);
+    }
+    return *pool;
+}
+
+}  // namespace
+
+void parallel_for(std::size_t n, RangeFn fn, void* context) {
+    if (n == 0) return;
+    instance().run(n, fn, context);
+}
+
+std::size_t participants() { return instance().participants(); }
+
+}  // namespace vexlo::pool

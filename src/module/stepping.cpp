@@ -1,0 +1,187 @@
+// physics_step, reset_all, reset_mask and rollout_bench.
+#include <array>
+#include <string>
+
+#include "args.hpp"
+#include "numpy_api.hpp"
+#include "pool.hpp"
+#include "py_ref.hpp"
+#include "vecenv.hpp"
+
+namespace vexlo::py {
+namespace {
+
+constexpr std::int8_t NO_GOAL = -1;
+
+// Runs environments [begin, end) for one physics_step call. Each reads its
+// own (P, 3) slice of the actions through the array's strides.
+struct StepTask {
+    World* worlds;
+    const ArrayArg* actions;
+    std::int8_t* scored;
+    std::size_t n_players;
+    std::uint64_t tick_skip;
+
+    void operator()(std::size_t begin, std::size_t end) const noexcept {
+        const ArrayArg& a = *actions;
+        for (std::size_t e = begin; e < end; ++e) {
+            std::array<PlayerInput, MAX_PLAYERS> inputs{};
+            for (std::size_t p = 0; p < n_players; ++p) {
+                const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(e) * a.strides[0] +
+                                          static_cast<std::ptrdiff_t>(p) * a.strides[1];
+                inputs[p].dx = a.read<std::int64_t>(at);
+                inputs[p].dy = a.read<std::int64_t>(at + a.strides[2]);
+                inputs[p].kick = a.read<std::int64_t>(at + 2 * a.strides[2]);
+            }
+            const std::span<const PlayerInput> active(inputs.data(), n_players);
+            World& w = worlds[e];
+            for (std::uint64_t t = 0; t < tick_skip; ++t) {
+                if (const auto conceded = w.step(active)) {
+                    scored[e] = static_cast<std::int8_t>(*conceded);
+                    break;
+                }
+            }
+        }
+    }
+};
+
+struct ResetMaskTask {
+    World* worlds;
+    const ArrayArg* mask;
+
+    void operator()(std::size_t begin, std::size_t end) const noexcept {
+        for (std::size_t e = begin; e < end; ++e) {
+            const auto selected =
+                mask->read<npy_bool>(static_cast<std::ptrdiff_t>(e) * mask->strides[0]);
+            if (selected) restart_match(worlds[e]);
+        }
+    }
+};
+
+// Every slot presses (1, 1) and kick; slot 0 releases the kick on every
+// second tick so that it keeps re-arming.
+struct BenchTask {
+    World* worlds;
+    std::size_t n_players;
+    std::uint64_t n_steps;
+
+    void operator()(std::size_t begin, std::size_t end) const noexcept {
+        for (std::size_t e = begin; e < end; ++e) {
+            std::array<PlayerInput, MAX_PLAYERS> inputs;
+            inputs.fill(PlayerInput{1, 1, 1});
+            const std::span<const PlayerInput> active(inputs.data(), n_players);
+            World& w = worlds[e];
+            for (std::uint64_t t = 0; t < n_steps; ++t) {
+                w.step(active);
+                inputs[0].kick = inputs[0].kick == 1 ? 0 : 1;
+            }
+        }
+    }
+};
+
+const char* const STEP_PARAMS[] = {"actions"};
+const Signature STEP_SIGNATURE{"physics_step", STEP_PARAMS, 1, 1};
+const char* const MASK_PARAMS[] = {"mask"};
+const Signature MASK_SIGNATURE{"reset_mask", MASK_PARAMS, 1, 1};
+const char* const BENCH_PARAMS[] = {"n_steps"};
+const Signature BENCH_SIGNATURE{"rollout_bench", BENCH_PARAMS, 1, 1};
+
+}  // namespace
+
+PyObject* vecenv_physics_step(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
+    PyObject* objs[1];
+    if (!bind(STEP_SIGNATURE, args, nargs, kwnames, objs)) return nullptr;
+    VecEnvObject* env = as_vecenv(self);
+    ExclusiveBorrow borrow(env->borrow);
+    if (!borrow) return nullptr;
+    ArrayArg actions;
+    if (!to_array(objs[0], "actions", NPY_INT64, 3, actions)) return nullptr;
+    Batch& b = env->batch;
+    const std::size_t n = b.worlds.size();
+    if (static_cast<std::size_t>(actions.shape[0]) != n ||
+        static_cast<std::uint64_t>(actions.shape[1]) != b.n_players || actions.shape[2] != 3) {
+        const std::string message = "physics_step: actions shape " + shape_text(actions) +
+                                    " != expected (n_envs=" + decimal(n) +
+                                    ", n_players=" + decimal(b.n_players) + ", 3)";
+        PyErr_SetString(PyExc_ValueError, message.c_str());
+        return nullptr;
+    }
+    npy_intp dims[1] = {static_cast<npy_intp>(n)};
+    Ref scored(PyArray_SimpleNew(1, dims, NPY_INT8));
+    if (!scored) return nullptr;
+    auto* out = static_cast<std::int8_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(scored.get())));
+    for (std::size_t e = 0; e < n; ++e) out[e] = NO_GOAL;
+    StepTask task{b.worlds.data(), &actions, out, static_cast<std::size_t>(b.n_players),
+                  b.tick_skip};
+    pool::parallel_for(n, task);
+    return scored.release();
+}
+
+PyObject* vecenv_reset_all(PyObject* self) {
+    VecEnvObject* env = as_vecenv(self);
+    ExclusiveBorrow borrow(env->borrow);
+    if (!borrow) return nullptr;
+    for (World& w : env->batch.worlds) restart_match(w);
+    Py_RETURN_NONE;
+}
+
+PyObject* vecenv_reset_mask(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) {
+    PyObject* objs[1];
+    if (!bind(MASK_SIGNATURE, args, nargs, kwnames, objs)) return nullptr;
+    VecEnvObject* env = as_vecenv(self);
+    ExclusiveBorrow borrow(env->borrow);
+    if (!borrow) return nullptr;
+    ArrayArg mask;
+    if (!to_array(objs[0], "mask", NPY_BOOL, 1, mask)) return nullptr;
+    Batch& b = env->batch;
+    const std::size_t n = b.worlds.size();
+    if (static_cast<std::size_t>(mask.shape[0]) != n) {
+        const std::string message = "reset_mask: mask length " + decimal(mask.shape[0]) +
+                                    " != n_envs " + decimal(n);
+        PyErr_SetString(PyExc_ValueError, message.c_str());
+        return nullptr;
+    }
+    ResetMaskTask task{b.worlds.data(), &mask};
+    pool::parallel_for(n, task);
+    Py_RETURN_NONE;
+}
+
+PyObject* vecenv_rollout_bench(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                               PyObject* kwnames) {
+    PyObject* objs[1];
+    if (!bind(BENCH_SIGNATURE, args, nargs, kwnames, objs)) return nullptr;
+    VecEnvObject* env = as_vecenv(self);
+    ExclusiveBorrow borrow(env->borrow);
+    if (!borrow) return nullptr;
+    std::uint64_t n_steps = 0;
+    if (!to_u64(objs[0], "n_steps", n_steps)) return nullptr;
+    Batch& b = env->batch;
+    const std::size_t n = b.worlds.size();
+    // The result is made up front, exactly (N * n_steps may pass 64 bits), so
+    // that nothing can fail once the ticks have run.
+    Ref n_obj(PyLong_FromSize_t(n));
+    Ref steps_obj(PyLong_FromUnsignedLongLong(n_steps));
+    if (!n_obj || !steps_obj) return nullptr;
+    Ref total(PyNumber_Multiply(n_obj.get(), steps_obj.get()));
+    if (!total) return nullptr;
+    if (n_steps == 0) return total.release();
+    pool::participants();  // creates the pool now, while errors can still be raised
+    BenchTask task{b.worlds.data(), static_cast<std::size_t>(b.n_players), n_steps};
+    bool failed = false;
+    Py_BEGIN_ALLOW_THREADS
+    try {
+        pool::parallel_for(n, task);
+    } catch (...) {
+        failed = true;  // only reported once the interpreter lock is back
+    }
+    Py_END_ALLOW_THREADS
+    if (failed) {
+        PyErr_SetString(PyExc_SystemError, "rollout_bench: the worker pool failed");
+        return nullptr;
+    }
+    return total.release();
+}
+
+}  // namespace vexlo::py

@@ -1,0 +1,111 @@
+// The VecEnv class object: its method table, properties and lifetime.
+#include "guard.hpp"
+#include "vecenv.hpp"
+
+namespace vexlo::py {
+namespace {
+
+PyObject* new_guarded(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    return guarded([&] { return vecenv_new(type, args, kwargs); });
+}
+
+void dealloc(PyObject* self) noexcept {
+    // A method in progress holds a reference, so no borrow is outstanding here.
+    VecEnvObject* env = as_vecenv(self);
+    env->batch.~Batch();
+    env->borrow.~BorrowFlag();
+    Py_TYPE(self)->tp_free(self);
+}
+
+constexpr int FASTCALL = METH_FASTCALL | METH_KEYWORDS;
+
+// In the order the class lists its members. Later queries slot in where they
+// belong: declare the body in vecenv.hpp and add one line here.
+PyMethodDef METHODS[] = {
+    {"from_vxs", as_cfunction(fastcall<vecenv_from_vxs>), FASTCALL | METH_STATIC,
+     "from_vxs(vxs, n_envs, n_red, n_blue, step_limit=2400, tick_skip=8)\n--\n\n"
+     "Build a batch from a Vexlo `.vxs` stadium (plain JSON text). Geometry,\n"
+     "goals, spawns, and ball/player physics all come from the map \u2014 including\n"
+     "curved wall segments (rounded corners, goal nets), so any map is faithful."},
+    {"reset_all", as_cfunction(noargs<vecenv_reset_all>), METH_NOARGS,
+     "reset_all($self)\n--\n\n"
+     "Reset every env: positions, scores, step counter. A fresh game -> RED kicks off."},
+    {"reset_mask", as_cfunction(fastcall<vecenv_reset_mask>), FASTCALL,
+     "reset_mask($self, mask)\n--\n\n"
+     "Reset only the envs whose mask entry is true (gym-style auto-reset)."},
+    {"physics_step", as_cfunction(fastcall<vecenv_physics_step>), FASTCALL,
+     "physics_step($self, actions)\n--\n\n"
+     "Advance all envs by `tick_skip` physics ticks using already-parsed engine\n"
+     "actions `(N, P, 3)` = (dx, dy, kick). No reward, no obs, no auto-reset.\n"
+     "Returns `scored` `(N,)` i8: -1 if no goal this step, else the conceding team."},
+    {"snapshot", as_cfunction(noargs<vecenv_snapshot>), METH_NOARGS,
+     "snapshot($self)\n--\n\n"
+     "Read the current batched state without stepping. Returns\n"
+     "`(ball_pos (N,2), ball_vel (N,2), player_pos (N,P,2), player_vel (N,P,2), steps (N,))`."},
+    {"set_state", as_cfunction(fastcall<vecenv_set_state>), FASTCALL,
+     "set_state($self, ball_pos, ball_vel, player_pos, player_vel, steps=None)\n--\n\n"
+     "Place an arbitrary state into every env: the exact inverse of `snapshot`.\n"
+     "Writes ball + player positions/velocities from `(N,2)`/`(N,P,2)` arrays; the\n"
+     "step counter is set from `steps` (or reset to 0). Scores are left untouched\n"
+     "(they're not part of the observed state). This is the engine primitive behind\n"
+     "arbitrary `StateMutator`s \u2014 random kickoffs, scenario drills, replay states \u2014\n"
+     "so episodes no longer have to begin from the fixed kickoff."},
+    {"set_kick_rate_limit", as_cfunction(fastcall<vecenv_set_kick_rate_limit>), FASTCALL,
+     "set_kick_rate_limit($self, min, cost, cap)\n--\n\n"
+     "Set the kickRateLimit (min, rate-cost, burst-cap) for every env. Mirrors a\n"
+     "Vexlo room's `setKickRateLimit`; needed to re-simulate replays from rooms that\n"
+     "changed it (e.g. the Orlo ladder uses min=6). Default is min=2."},
+    {"set_player_cmask", as_cfunction(fastcall<vecenv_set_player_cmask>), FASTCALL,
+     "set_player_cmask($self, mask)\n--\n\n"
+     "Set every player disc's collision mask (cMask). Used to enable/disable the kickoff\n"
+     "barrier: during a kickoff the non-kicking team is held behind the centre semicircle\n"
+     "by collision flags (cMask `39 | <kicking team's KO group>`); after the ball is\n"
+     "touched it reverts to the normal `39`. Re-sim only \u2014 training kicks off via the env."},
+    {"kick_state", as_cfunction(noargs<vecenv_kick_state>), METH_NOARGS,
+     "kick_state($self)\n--\n\n"
+     "Debug: per-player kick state `(flag, cooldown)` for env 0 \u2014 `(P,)` each."},
+    {"teams", as_cfunction(noargs<vecenv_teams>), METH_NOARGS,
+     "teams($self)\n--\n\n"
+     "Static team flag per player slot, `(N, P)` i64 (RED/BLUE)."},
+    // goals, wall_segments, obstacle_discs, predict_ball go here.
+    {"rollout_bench", as_cfunction(fastcall<vecenv_rollout_bench>), FASTCALL,
+     "rollout_bench($self, n_steps)\n--\n\n"
+     "Benchmark: run `n_steps` ticks of every env entirely in native code, with no "
+     "Python in the loop; returns the number of ticks simulated."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef PROPERTIES[] = {
+    {"n_envs", getter<vecenv_n_envs>, nullptr, nullptr, nullptr},
+    {"n_players", getter<vecenv_n_players>, nullptr, nullptr, nullptr},
+    {"obs_dim", getter<vecenv_obs_dim>, nullptr, nullptr, nullptr},
+    {"player_max_speed", getter<vecenv_player_max_speed>, nullptr,
+     "Player max speed used to normalize velocity rewards: accel*damping/(1-accel).", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+// The header macro fills the object head; every slot is set in
+// init_vecenv_type, the rest stay zero.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+PyTypeObject VecEnvType = {PyVarObject_HEAD_INIT(nullptr, 0)};
+#pragma GCC diagnostic pop
+
+int init_vecenv_type() {
+    VecEnvType.tp_name = "vexlo_core.VecEnv";
+    VecEnvType.tp_basicsize = sizeof(VecEnvObject);
+    VecEnvType.tp_itemsize = 0;
+    VecEnvType.tp_dealloc = dealloc;
+    // No Py_TPFLAGS_BASETYPE: the class cannot be subclassed. No dictionary
+    // or weak-reference offsets: instances take no attributes and no weakrefs.
+    VecEnvType.tp_flags = Py_TPFLAGS_DEFAULT;
+    VecEnvType.tp_doc = "VecEnv(n_envs, n_red, n_blue, step_limit=2400, tick_skip=8)\n--\n\n";
+    VecEnvType.tp_methods = METHODS;
+    VecEnvType.tp_getset = PROPERTIES;
+    VecEnvType.tp_new = new_guarded;
+    return PyType_Ready(&VecEnvType);
+}
+
+}  // namespace vexlo::py
