@@ -477,8 +477,9 @@ bool Handler::value(const Scalar& v) {
     return type_error(v.found(), e.want, e.kind, end);
 }
 
-// Decides the frame for a container that has just opened. False when the
-// container has no place here (the error is set, unless reject() chose to skip).
+// Decides the frame for a container that has just opened; false (with the
+// error set) when it has no place here. `f` stays a skipped frame when the
+// container belongs to a refused "ballPhysics" value.
 bool Handler::plan(bool array, Frame& f) {
     const Expect e = current();
     f.is_array = array;
@@ -538,7 +539,7 @@ bool Handler::plan(bool array, Frame& f) {
             f.target = &static_cast<BallPhysics*>(e.dest)->emplace<Props>();
             return true;
         case Want::Coordinate:
-            if (frames_.back().seen >= 2) return trailing_in_point(frames_.back()) && false;
+            if (frames_.back().seen >= 2) return trailing_in_point(frames_.back());
             return wrong();
         case Want::Number:
         case Want::OptNumber:
@@ -553,11 +554,7 @@ bool Handler::plan(bool array, Frame& f) {
 bool Handler::open(bool array) {
     Frame f;
     f.is_array = array;
-    if (!in_skip() && !plan(array, f)) {
-        if (!error_.empty()) return false;
-        f = Frame{};  // the "ballPhysics" value is being skipped
-        f.is_array = array;
-    }
+    if (!in_skip() && !plan(array, f)) return false;
     if (frames_.size() >= MAX_LEVELS) return fail("recursion limit exceeded", tr_.consumed);
     frames_.push_back(f);
     return true;
@@ -642,14 +639,13 @@ std::string library_message(const nlohmann::detail::exception& ex) {
     return valid_utf8(m);
 }
 
-bool Handler::parse_error(std::size_t position, const std::string& last_token,
-                          const nlohmann::detail::exception& ex) {
+bool Handler::parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& ex) {
     if (top_end_ != NONE) return fail("trailing characters", skip_space(top_end_) + 1);
     if (position > text_.size()) position = text_.size();
-    const bool closes_array = last_token == "]";
-    if ((closes_array || last_token == "}") && position >= 2 && !frames_.empty() &&
-        frames_.back().is_array == closes_array) {
-        std::size_t i = position - 1;  // the closing bracket
+    // A closing bracket of the open container right after a comma.
+    const char last = position > 0 ? text_[position - 1] : '\0';
+    if ((last == ']' || last == '}') && !frames_.empty() && frames_.back().is_array == (last == ']')) {
+        std::size_t i = position - 1;
         while (i > 0 && is_space(text_[i - 1])) --i;
         if (i > 0 && text_[i - 1] == ',') return fail("trailing comma", position);
     }
