@@ -294,6 +294,8 @@ public:
 
     RawStadium& stadium() { return stadium_; }
     const std::string& error() const { return error_; }
+    // Where the whitespace after the top-level object ends.
+    std::size_t end_of_value() const { return skip_space(top_end_); }
 
     // --- SAX interface ---
     bool null() { return value(Scalar{}); }
@@ -668,6 +670,9 @@ DecodeResult decode(std::string_view text) {
         if (handler.error().empty()) return "unexpected end of input" + position_suffix(text, text.size());
         return handler.error();
     }
+    // The parser takes a NUL byte for the end of the text; nothing may follow.
+    const std::size_t rest = handler.end_of_value();
+    if (rest != text.size()) return "trailing characters" + position_suffix(text, rest + 1);
     return std::move(handler.stadium());
 }
 
