@@ -1,0 +1,148 @@
+"""Borrowing, the worker pool (one worker or many, after fork) and leaks."""
+import threading
+
+import numpy as np
+import pytest
+
+import vexlo_core
+from conftest import actions, run_python
+
+VecEnv = vexlo_core.VecEnv
+
+
+def test_conflicts_while_rollout_bench_runs():
+    env = VecEnv(64, 3, 3)
+    started = threading.Event()
+
+    def bench():
+        started.set()
+        env.rollout_bench(100_000)
+
+    worker = threading.Thread(target=bench)
+    worker.start()
+    started.wait()
+    seen = {}
+    calls = {
+        "physics_step": lambda: env.physics_step(actions(64, 6)),
+        "reset_all": env.reset_all,
+        "set_player_cmask": lambda: env.set_player_cmask(39),
+        "snapshot": env.snapshot,
+        "n_envs": lambda: env.n_envs,
+        "teams": env.teams,
+    }
+    try:
+        while worker.is_alive() and len(seen) < len(calls):
+            for name, call in calls.items():
+                try:
+                    call()
+                except RuntimeError as err:
+                    seen[name] = str(err)
+    finally:
+        worker.join()
+    assert seen == {
+        "physics_step": "Already borrowed", "reset_all": "Already borrowed",
+        "set_player_cmask": "Already borrowed", "snapshot": "Already mutably borrowed",
+        "n_envs": "Already mutably borrowed", "teams": "Already mutably borrowed",
+    }
+    env.reset_all()  # both kinds of access are free again
+    assert env.snapshot()[4].tolist() == [0] * 64
+
+
+def test_argument_conversion_calling_back():
+    env = VecEnv(2, 1, 1)
+
+    class Reads:
+        def __index__(self):
+            env.snapshot()
+            return 1
+
+    class Writes:
+        def __index__(self):
+            env.reset_all()
+            return 1
+
+    with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
+        env.set_kick_rate_limit(1, Reads(), 1)
+    with pytest.raises(RuntimeError, match="^Already borrowed$"):
+        env.rollout_bench(Writes())
+    env.set_player_cmask(39)  # every borrow was given back
+    assert env.snapshot()[4].tolist() == [0, 0]
+
+
+SEQUENCE = """
+import hashlib, numpy as np, vexlo_core
+env = vexlo_core.VecEnv(257, 2, 2, tick_skip=4)
+rng = np.random.default_rng(3)
+h = hashlib.sha256()
+for i in range(150):
+    a = rng.integers(-1, 2, size=(257, 4, 3)).astype(np.int64)
+    a[..., 2] = rng.integers(0, 3, size=(257, 4))
+    h.update(env.physics_step(a).tobytes())
+    if i % 50 == 49:
+        env.reset_mask(rng.random(257) < 0.3)
+env.rollout_bench(100)
+for x in env.snapshot():
+    h.update(x.tobytes())
+print(h.hexdigest())
+"""
+
+
+def test_one_worker_equals_many():
+    many = run_python(SEQUENCE)
+    one = run_python(SEQUENCE, one_cpu=True)
+    assert one == many
+
+
+def test_forked_child_steps():
+    """The child forks while another thread has the pool busy; it must build
+    its own pool and step to the same result as the parent."""
+    out = run_python("""
+        import os, threading, numpy as np, vexlo_core
+        a = np.ones((300, 2, 3), np.int64)
+        parent, twin = vexlo_core.VecEnv(300, 1, 1), vexlo_core.VecEnv(300, 1, 1)
+        parent.physics_step(a)
+        twin.physics_step(a)
+        busy = vexlo_core.VecEnv(256, 3, 3)
+        bench = threading.Thread(target=busy.rollout_bench, args=(20_000,))
+        bench.start()
+        read, write = os.pipe()
+        pid = os.fork()
+        if pid == 0:
+            for _ in range(20):
+                twin.physics_step(a)
+            twin.rollout_bench(10)
+            os.write(write, b"".join(x.tobytes() for x in twin.snapshot()))
+            os._exit(0)
+        os.close(write)
+        for _ in range(20):
+            parent.physics_step(a)
+        parent.rollout_bench(10)
+        got = b""
+        while chunk := os.read(read, 1 << 16):
+            got += chunk
+        os.waitpid(pid, 0)
+        bench.join()
+        print(got == b"".join(x.tobytes() for x in parent.snapshot()))
+    """, timeout=120)
+    assert out.strip() == "True"
+
+
+def rss_kib():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * 4
+
+
+def test_no_growth_over_many_calls():
+    env = VecEnv(2, 1, 1, tick_skip=1)
+    a = actions(2, 2, dx=1, kick=1)
+    refs = __import__("sys").getrefcount(a)
+    for _ in range(10_000):
+        env.physics_step(a)
+        env.snapshot()
+    before = rss_kib()
+    for _ in range(100_000):
+        env.physics_step(a)
+        env.snapshot()
+    # A single leaked small object per call would add several megabytes.
+    assert rss_kib() - before < 1024
+    assert __import__("sys").getrefcount(a) == refs
