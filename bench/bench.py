@@ -1,0 +1,77 @@
+"""Throughput figures for Classic 1v1 and 3v3 (not a test).
+
+    python bench/bench.py [--envs 1024] [--bench-steps 2000] [--calls 2000]
+
+For each team size: rollout_bench ticks per second with one worker (measured
+in a child process limited to one processor before the module is used) and
+with every available processor, then the time per physics_step call at
+N = 1 and N = envs with tick_skip 8.
+"""
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+import numpy as np
+
+SIZES = [(1, 1), (3, 3)]
+
+
+def rollout_rate(n_envs, red, blue, n_steps):
+    import vexlo_core
+    env = vexlo_core.VecEnv(n_envs, red, blue)
+    env.rollout_bench(50)  # warm-up: pool threads, caches
+    start = time.perf_counter()
+    ticks = env.rollout_bench(n_steps)
+    return ticks / (time.perf_counter() - start)
+
+
+def step_call_time(n_envs, red, blue, calls):
+    import vexlo_core
+    env = vexlo_core.VecEnv(n_envs, red, blue, tick_skip=8)
+    rng = np.random.default_rng(0)
+    batches = [rng.integers(-1, 2, size=(n_envs, red + blue, 3), dtype=np.int64) for _ in range(16)]
+    for a in batches:
+        env.physics_step(a)
+    start = time.perf_counter()
+    for i in range(calls):
+        env.physics_step(batches[i % 16])
+    return (time.perf_counter() - start) / calls
+
+
+def one_worker_rates(args):
+    """Runs the rollout part again in a child limited to one processor."""
+    code = (
+        "import os, sys\n"
+        "os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})\n"
+        f"sys.path.insert(0, {os.path.dirname(os.path.abspath(__file__))!r})\n"
+        "import bench\n"
+        f"print(*(bench.rollout_rate({args.envs}, r, b, {args.bench_steps}) for r, b in bench.SIZES))\n"
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    return [float(x) for x in out.stdout.split()]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--envs", type=int, default=1024)
+    parser.add_argument("--bench-steps", type=int, default=2000)
+    parser.add_argument("--calls", type=int, default=2000)
+    args = parser.parse_args()
+
+    cpus = len(os.sched_getaffinity(0))
+    single = one_worker_rates(args)
+    print(f"Classic, {args.envs} environments, {cpus} processor(s) available")
+    for (red, blue), one in zip(SIZES, single):
+        many = rollout_rate(args.envs, red, blue, args.bench_steps)
+        small = step_call_time(1, red, blue, args.calls * 10)
+        large = step_call_time(args.envs, red, blue, max(args.calls // 10, 20))
+        print(f"{red}v{blue}  rollout_bench  1 worker: {one:14,.0f} ticks/s   "
+              f"{cpus} workers: {many:14,.0f} ticks/s  (x{many / one:.2f})")
+        print(f"{red}v{blue}  physics_step   N=1: {small * 1e6:9.2f} us/call   "
+              f"N={args.envs}: {large * 1e6:9.1f} us/call  (tick_skip 8)")
+
+
+if __name__ == "__main__":
+    main()
