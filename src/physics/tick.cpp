@@ -5,6 +5,14 @@
 #include "wrap.hpp"
 
 namespace vexlo {
+
+Vec2 input_direction(std::int64_t dx, std::int64_t dy) {
+    const Vec2 a{static_cast<double>(dx), static_cast<double>(dy)};
+    const double s = length_sq(a);
+    if (s > 0.0) return Vec2{a.x / std::sqrt(s), a.y / std::sqrt(s)};
+    return Vec2{0.0, 0.0};
+}
+
 namespace {
 
 // Arming from this tick's input and the previous one: a held press arms at
@@ -42,14 +50,6 @@ bool deliver_kick(World& w, std::size_t kicker_index) {
     }
     w.discs[kicker_index].vel = kicker_vel;
     return delivered;
-}
-
-// Only the direction of (dx, dy) counts; (0, 0) accelerates by nothing.
-Vec2 input_direction(std::int64_t dx, std::int64_t dy) {
-    const Vec2 a{static_cast<double>(dx), static_cast<double>(dy)};
-    const double s = length_sq(a);
-    if (s > 0.0) return Vec2{a.x / std::sqrt(s), a.y / std::sqrt(s)};
-    return Vec2{0.0, 0.0};
 }
 
 void apply_inputs(World& w, std::span<const PlayerInput> inputs) {

@@ -139,6 +139,10 @@ struct MatchOutcome {
 // the caller, so batched steppers that keep discs elsewhere share this code.
 MatchOutcome advance_match(World& w, Vec2 prev_ball, Vec2 ball_pos, Vec2 ball_vel);
 
+// The unit direction of a movement input: only the direction of (dx, dy)
+// counts, and (0, 0) gives (0, 0).
+Vec2 input_direction(std::int64_t dx, std::int64_t dy);
+
 // A fresh game on the same World: kickoff placement, scores and tick
 // counter cleared, red to kick off. Kick rate settings survive.
 void restart_match(World& w);

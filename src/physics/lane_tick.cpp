@@ -1,0 +1,32 @@
+#include "lane_tick.hpp"
+
+#include <span>
+
+namespace vexlo {
+
+void step_scalar(const LaneRun& run) {
+    for (std::size_t l = 0; l < run.count; ++l) {
+        World& w = *run.worlds[l];
+        run.scored[l] = -1;
+        for (std::uint64_t t = 0; t < run.ticks; ++t) {
+            const PlayerInput* in = (t % 2 == 0) ? run.odd_ticks[l] : run.even_ticks[l];
+            const auto goal = w.step(std::span(in, w.n_players));
+            if (goal && run.stop_at_goal) {
+                run.scored[l] = static_cast<std::int8_t>(*goal);
+                break;
+            }
+        }
+    }
+}
+
+bool lanes_supported() {
+    static const bool has_avx2 = __builtin_cpu_supports("avx2");
+    return has_avx2;
+}
+
+void step_lanes(const LaneRun& run) {
+    if (lanes_supported() && step_lanes_avx2(run)) return;
+    step_scalar(run);
+}
+
+}  // namespace vexlo

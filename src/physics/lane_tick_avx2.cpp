@@ -1,0 +1,19 @@
+// The lane-parallel tick with 256-bit AVX2 registers: four environments per
+// instruction, called only when the processor has AVX2. The target switch
+// comes after every shared header, so inline and template code that other
+// files also emit is never compiled for AVX2 here. FMA stays off: contraction
+// would change the bits.
+#include <immintrin.h>
+
+#include <cstring>
+#include <span>
+#include <vector>
+
+#include "contacts.hpp"
+#include "lane_tick.hpp"
+
+#pragma GCC target("avx2")
+
+#define VEXLO_LANE_NS lanes_avx2
+#define VEXLO_LANE_ENTRY step_lanes_avx2
+#include "lane_tick_impl.hpp"

@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "arena.hpp"
+#include "physics/lane_tick.hpp"
+
+namespace vexlo {
+namespace {
+
+using test::arena;
+using test::chase_inputs;
+using test::same_state;
+
+using LaneStepper = bool (*)(const LaneRun&);
+
+struct Batch {
+    std::vector<World> worlds;
+    std::vector<World*> ptrs;
+    std::vector<std::vector<PlayerInput>> inputs;
+    std::vector<const PlayerInput*> odd, even;
+    std::vector<std::int8_t> scored;
+
+    explicit Batch(std::vector<World> w) : worlds(std::move(w)) {
+        for (World& x : worlds) ptrs.push_back(&x);
+        inputs.resize(worlds.size());
+        scored.resize(worlds.size());
+    }
+    LaneRun run(std::uint64_t ticks, bool stop_at_goal, std::mt19937_64& rng) {
+        odd.clear();
+        even.clear();
+        for (std::size_t e = 0; e < worlds.size(); ++e) {
+            inputs[e] = chase_inputs(worlds[e], rng);
+            odd.push_back(inputs[e].data());
+            even.push_back(inputs[e].data());
+        }
+        return LaneRun{ptrs.data(), ptrs.size(), odd.data(), even.data(), ticks, stop_at_goal,
+                       scored.data()};
+    }
+};
+
+// Steps the same batch through the scalar tick and through `stepper`, with
+// the same inputs, and compares every world after every call.
+void expect_same_as_scalar(LaneStepper stepper, std::size_t count, bool stop_at_goal) {
+    std::vector<World> start;
+    for (std::size_t e = 0; e < count; ++e) start.push_back(arena(17 * count + e));
+    Batch scalar(start), lanes(start);
+    std::mt19937_64 rng_scalar(count), rng_lanes(count);
+    int goals = 0;
+    for (int call = 0; call < 400; ++call) {
+        const std::uint64_t ticks = 1 + call % 9;
+        step_scalar(scalar.run(ticks, stop_at_goal, rng_scalar));
+        ASSERT_TRUE(stepper(lanes.run(ticks, stop_at_goal, rng_lanes)));
+        for (std::size_t e = 0; e < count; ++e) {
+            ASSERT_EQ(scalar.scored[e], lanes.scored[e]) << "call " << call << " env " << e;
+            ASSERT_TRUE(same_state(scalar.worlds[e], lanes.worlds[e]))
+                << "call " << call << " env " << e;
+            goals += scalar.scored[e] >= 0;
+        }
+    }
+    if (stop_at_goal) {
+        EXPECT_GT(goals, 0) << "the arena should see goals";
+    }
+}
+
+TEST(Lanes, MatchTheScalarTickBitForBit) {
+    if (!lanes_supported()) GTEST_SKIP() << "no AVX2 on this processor";
+    for (std::size_t count = 1; count <= LANES; ++count) {
+        expect_same_as_scalar(step_lanes_avx2, count, true);
+        expect_same_as_scalar(step_lanes_avx2, count, false);
+    }
+}
+
+TEST(Lanes, AlternatingInputsFollowTheTickParity) {
+    World w = arena(3);
+    std::array<World, 2> worlds{w, w};
+    std::vector<PlayerInput> press(w.n_players, PlayerInput{1, 1, 1});
+    std::vector<PlayerInput> release = press;
+    release[0].kick = 0;
+    World* ptr[2] = {&worlds[0], &worlds[1]};
+    const PlayerInput* odd[1] = {press.data()};
+    const PlayerInput* even[1] = {release.data()};
+    std::int8_t scored[1];
+    step_scalar(LaneRun{&ptr[0], 1, odd, even, 50, false, scored});
+    step_lanes(LaneRun{&ptr[1], 1, odd, even, 50, false, scored});
+    EXPECT_TRUE(same_state(worlds[0], worlds[1]));
+    EXPECT_EQ(worlds[0].steps, w.steps + 50);
+}
+
+TEST(Lanes, WorldsOfDifferentLayoutsFallBackToOneByOne) {
+    std::vector<World> worlds{arena(1), arena(2)};
+    worlds[1].segments.pop_back();
+    Batch batch(worlds);
+    std::mt19937_64 rng(5);
+    const LaneRun run = batch.run(8, true, rng);
+    if (lanes_supported()) {
+        EXPECT_FALSE(step_lanes_avx2(run));
+    }
+    Batch reference(worlds);
+    std::mt19937_64 rng_ref(5);
+    step_scalar(reference.run(8, true, rng_ref));
+    step_lanes(run);
+    EXPECT_TRUE(same_state(batch.worlds[0], reference.worlds[0]));
+    EXPECT_TRUE(same_state(batch.worlds[1], reference.worlds[1]));
+}
+
+}  // namespace
+}  // namespace vexlo
