@@ -1,0 +1,288 @@
+"""Gymnasium environments over one batched ``vexlo_core.VecEnv``."""
+
+from __future__ import annotations
+
+from typing import Any, Callable, Optional
+
+import gymnasium as gym
+import numpy as np
+import vexlo_core
+from gymnasium import spaces
+from gymnasium.vector import AutoresetMode
+from gymnasium.vector.utils import batch_space
+
+from .field import Field
+from .obs import OBS_BOUND, TeamObservation, View, team_flag
+from .rewards import goal_reward
+from .state import State
+
+Policy = Callable[[np.ndarray], np.ndarray]
+ObservationFn = Callable[[View, State], np.ndarray]
+RewardFn = Callable[[View, State, State, np.ndarray], np.ndarray]
+KickoffFn = Callable[[View, State, np.ndarray, np.random.Generator], Optional[State]]
+
+#: Digits of one player's action: dx and dy in {0, 1, 2} (for -1, 0, +1), kick in {0, 1}.
+PLAYER_ACTION = (3, 3, 2)
+#: Engine kick input for a pressed kick: 2 re-arms on every tick, 1 kicks once per press.
+KICK_REARM = 2
+KICK_PRESS = 1
+
+
+def make_core(num_envs: int, n_red: int, n_blue: int, step_limit: int, tick_skip: int,
+              vxs: str | None) -> vexlo_core.VecEnv:
+    """A ``VecEnv`` of the built-in stadium, or of ``vxs`` when given."""
+    if vxs is None:
+        return vexlo_core.VecEnv(num_envs, n_red, n_blue, step_limit=step_limit, tick_skip=tick_skip)
+    return vexlo_core.VecEnv.from_vxs(vxs, num_envs, n_red, n_blue, step_limit=step_limit,
+                                      tick_skip=tick_skip)
+
+
+class ActionWriter:
+    """Turns one team's action digits into rows of the engine's ``(N, P, 3)`` input.
+
+    The digits are in the team's view (x mirrored for a team whose goal is on
+    the right), so dx is flipped back here.
+    """
+
+    def __init__(self, view: View, kick_value: int) -> None:
+        own = np.asarray(view.own_slots)
+        self.n = len(own)
+        if self.n and np.array_equal(own, np.arange(own[0], own[0] + self.n)):
+            self.slots: slice | np.ndarray = slice(int(own[0]), int(own[0]) + self.n)
+        else:
+            self.slots = own
+        self.dx_sign = int(view.sign)
+        self.kick_value = int(kick_value)
+
+    def write(self, buf: np.ndarray, actions: Any) -> None:
+        a = np.asarray(actions)
+        if a.dtype != np.int64:
+            a = a.astype(np.int64)
+        a = a.reshape(buf.shape[0], self.n, 3)
+        rows = buf[:, self.slots]
+        rows[..., 0] = (a[..., 0] - 1) * self.dx_sign
+        rows[..., 1] = a[..., 1] - 1
+        rows[..., 2] = a[..., 2] * self.kick_value
+        if not isinstance(self.slots, slice):
+            buf[:, self.slots] = rows
+
+
+def infer_observation_space(fn: ObservationFn, view: View, state: State) -> spaces.Box:
+    """The single-environment space of ``fn``'s output, probed once on ``state``
+    (which must be the engine's current state: observations may query it)."""
+    sample = np.asarray(fn(view, state))
+    if isinstance(fn, TeamObservation):
+        bound = OBS_BOUND
+    else:
+        bound = np.inf
+    return spaces.Box(-bound, bound, shape=sample.shape[1:], dtype=sample.dtype)
+
+
+def apply_kickoff(fn: KickoffFn | None, view: View, core: vexlo_core.VecEnv, mask: np.ndarray,
+                  rng: np.random.Generator) -> None:
+    """Let ``fn`` place the environments under ``mask`` that were just reset."""
+    if fn is None:
+        return
+    state = State.read(core)
+    placed = fn(view, state, mask, rng)
+    if placed is not None:
+        placed.write(core, steps=np.where(mask, 0, state.steps))
+
+
+class VectorEnv(gym.vector.VectorEnv):
+    """A batch of ``num_envs`` matches in which the agent controls one team.
+
+    The agent's action per environment is ``MultiDiscrete([3, 3, 2] * k)`` for
+    its ``k`` players, in the team's mirrored view (see :class:`vexlo.View`).
+    The other team is driven by ``opponent`` (a batched policy fed with its own
+    view's observations) or stands still (``None``).
+
+    An episode ends with a goal (``terminated``) or when an environment has run
+    ``step_limit`` physics ticks since its reset (``truncated``). Ended
+    environments restart according to ``autoreset_mode`` (next-step by
+    default, as Gymnasium's own vector environments do), using ``reset_mask``.
+
+    Observation, reward and kickoff are batched callables: ``observation(view,
+    state) -> (N, D)``, ``reward(view, prev, state, scored) -> (N,)`` and
+    ``kickoff(view, state, mask, rng) -> State | None``.
+    """
+
+    metadata: dict[str, Any] = {
+        "render_modes": ["rgb_array"],
+        "render_fps": 60,
+        "autoreset_mode": AutoresetMode.NEXT_STEP,
+    }
+
+    def __init__(
+        self,
+        num_envs: int = 1,
+        n_red: int = 1,
+        n_blue: int = 1,
+        *,
+        team: int | str = "red",
+        step_limit: int = 2400,
+        tick_skip: int = 8,
+        vxs: str | None = None,
+        opponent: Policy | None = None,
+        observation: ObservationFn | None = None,
+        reward: RewardFn | None = None,
+        kickoff: KickoffFn | None = None,
+        rearm_kick: bool = True,
+        autoreset_mode: str | AutoresetMode = AutoresetMode.NEXT_STEP,
+        render_mode: str | None = None,
+        observation_space: spaces.Space | None = None,
+    ) -> None:
+        if render_mode not in (None, "rgb_array"):
+            raise ValueError(f"unsupported render_mode {render_mode!r}")
+        self.core = make_core(num_envs, n_red, n_blue, step_limit, tick_skip, vxs)
+        self.num_envs = int(self.core.n_envs)
+        self.n_players = int(self.core.n_players)
+        self.step_limit = int(step_limit)
+        self.tick_skip = max(1, int(tick_skip))
+        self.render_mode = render_mode
+        self.autoreset_mode = (autoreset_mode if isinstance(autoreset_mode, AutoresetMode)
+                               else AutoresetMode(autoreset_mode))
+        self.metadata = {**type(self).metadata, "autoreset_mode": self.autoreset_mode,
+                         "render_fps": round(60 / self.tick_skip)}
+        self.field = Field.from_core(self.core, vxs)
+        flag = team_flag(team)
+        other = "blue" if flag == team_flag("red") else "red"
+        self.view = View.of(self.core, self.field, flag, tick_skip=self.tick_skip, step_limit=self.step_limit)
+        self.opponent_view = View.of(self.core, self.field, other, tick_skip=self.tick_skip,
+                                     step_limit=self.step_limit)
+        self.observation_fn: ObservationFn = observation if observation is not None else TeamObservation()
+        self.reward_fn: RewardFn = reward if reward is not None else goal_reward
+        self.kickoff_fn = kickoff
+        self.opponent = opponent
+        kick = KICK_REARM if rearm_kick else KICK_PRESS
+        self._writer = ActionWriter(self.view, kick)
+        self._opponent_writer = ActionWriter(self.opponent_view, kick)
+        self._actions = np.zeros((self.num_envs, self.n_players, 3), dtype=np.int64)
+
+        self.single_action_space = spaces.MultiDiscrete(np.tile(PLAYER_ACTION, self.view.n_own))
+        self.action_space = batch_space(self.single_action_space, self.num_envs)
+        self.match_state = State.read(self.core)
+        if observation_space is None:
+            observation_space = infer_observation_space(self.observation_fn, self.view, self.match_state)
+        self.single_observation_space = observation_space
+        self.observation_space = batch_space(self.single_observation_space, self.num_envs)
+        self._pending = np.zeros(self.num_envs, dtype=bool)
+        self._renderer: Any = None
+
+    # -- episode control -------------------------------------------------
+    def reset(self, *, seed: int | None = None,
+              options: dict[str, Any] | None = None) -> tuple[np.ndarray, dict[str, Any]]:
+        """Reset every environment, or those of ``options["reset_mask"]``."""
+        super().reset(seed=seed)
+        mask = None if options is None else options.get("reset_mask")
+        if mask is None:
+            self.core.reset_all()
+            mask = np.ones(self.num_envs, dtype=bool)
+        else:
+            mask = np.asarray(mask)
+            if mask.dtype != np.bool_ or mask.shape != (self.num_envs,):
+                raise ValueError(f"reset_mask must be a bool array of shape ({self.num_envs},)")
+            self.core.reset_mask(mask)
+        apply_kickoff(self.kickoff_fn, self.view, self.core, mask, self.np_random)
+        self._pending &= ~mask
+        self.match_state = State.read(self.core)
+        return self.observation_fn(self.view, self.match_state), {}
+
+    def step(self, actions: Any) -> tuple[np.ndarray, np.ndarray, np.ndarray, np.ndarray, dict[str, Any]]:
+        prev = self.match_state
+        self._writer.write(self._actions, actions)
+        if self.opponent is not None:
+            opp_obs = self.observation_fn(self.opponent_view, prev)
+            self._opponent_writer.write(self._actions, self.opponent(opp_obs))
+        scored = self.core.physics_step(self._actions)
+
+        pending = self._pending
+        restarted = self.autoreset_mode == AutoresetMode.NEXT_STEP and pending.any()
+        if restarted:
+            self.core.reset_mask(pending)
+            apply_kickoff(self.kickoff_fn, self.view, self.core, pending, self.np_random)
+        state = State.read(self.core)
+
+        terminated = scored >= 0
+        truncated = (state.steps >= self.step_limit) & ~terminated
+        reward = np.asarray(self.reward_fn(self.view, prev, state, scored), dtype=np.float64)
+        if restarted:
+            terminated[pending] = False
+            truncated[pending] = False
+            reward[pending] = 0.0
+        obs = self.observation_fn(self.view, state)
+        infos: dict[str, Any] = {}
+
+        done = terminated | truncated
+        if self.autoreset_mode == AutoresetMode.SAME_STEP and done.any():
+            final = np.full(self.num_envs, None, dtype=object)
+            for i in np.flatnonzero(done):
+                final[i] = obs[i]
+            infos["final_obs"], infos["_final_obs"] = final, done.copy()
+            infos["final_info"], infos["_final_info"] = {}, done.copy()
+            self.core.reset_mask(done)
+            apply_kickoff(self.kickoff_fn, self.view, self.core, done, self.np_random)
+            state = State.read(self.core)
+            obs = np.asarray(obs).copy()
+            obs[done] = np.asarray(self.observation_fn(self.view, state))[done]
+        self._pending = done if self.autoreset_mode == AutoresetMode.NEXT_STEP else np.zeros_like(done)
+        self.match_state = state
+        return obs, reward, terminated, truncated, infos
+
+    # -- rendering ---------------------------------------------------------
+    def render(self) -> np.ndarray | None:  # type: ignore[override]
+        """An RGB image ``(H, W, 3)`` of environment 0 (``render_mode="rgb_array"``)."""
+        if self.render_mode is None:
+            gym.logger.warn("render() called without render_mode='rgb_array'")
+            return None
+        return self.render_env(0)
+
+    def render_env(self, index: int = 0) -> np.ndarray:
+        """An RGB image of environment ``index`` (kick rings only for environment 0)."""
+        from .render import Renderer
+
+        if self._renderer is None:
+            self._renderer = Renderer(self.field)
+        state = State.read(self.core)
+        kicking = np.asarray(self.core.kick_state()[0]) > 0 if index == 0 else None
+        return self._renderer.draw(state, self.core.teams()[0], index=index, kicking=kicking)
+
+    def close_extras(self, **kwargs: Any) -> None:
+        self._renderer = None
+
+
+class SingleEnv(gym.Env):
+    """One match as a plain ``gymnasium.Env``, with the options of :class:`VectorEnv`.
+
+    It runs a one-environment :class:`VectorEnv` without autoreset: call
+    ``reset`` after an episode ends, as usual for single environments.
+    """
+
+    metadata: dict[str, Any] = {"render_modes": ["rgb_array"], "render_fps": 60}
+
+    def __init__(self, n_red: int = 1, n_blue: int = 1, *, render_mode: str | None = None,
+                 **kwargs: Any) -> None:
+        kwargs.pop("num_envs", None)
+        kwargs["autoreset_mode"] = AutoresetMode.DISABLED
+        self.vec = VectorEnv(1, n_red, n_blue, render_mode=render_mode, **kwargs)
+        self.render_mode = render_mode
+        self.metadata = {"render_modes": ["rgb_array"], "render_fps": self.vec.metadata["render_fps"]}
+        self.observation_space = self.vec.single_observation_space
+        self.action_space = self.vec.single_action_space
+
+    def reset(self, *, seed: int | None = None,
+              options: dict[str, Any] | None = None) -> tuple[np.ndarray, dict[str, Any]]:
+        obs, _ = self.vec.reset(seed=seed, options=options)
+        self._np_random = self.vec.np_random
+        self._np_random_seed = self.vec._np_random_seed
+        return obs[0], {}
+
+    def step(self, action: Any) -> tuple[np.ndarray, float, bool, bool, dict[str, Any]]:
+        obs, reward, terminated, truncated, _ = self.vec.step(np.asarray(action)[None])
+        return obs[0], float(reward[0]), bool(terminated[0]), bool(truncated[0]), {}
+
+    def render(self) -> np.ndarray | None:  # type: ignore[override]
+        return self.vec.render()
+
+    def close(self) -> None:
+        self.vec.close()

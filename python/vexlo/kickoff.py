@@ -1,0 +1,72 @@
+"""Kickoff placement: ``kickoff(view, state, mask, rng) -> State | None``.
+
+Called after the selected environments (``mask``) were reset to the stadium's
+kickoff; ``state`` is the snapshot of the whole batch at that moment. Return
+the state to place into the batch (only the rows under ``mask`` should differ)
+or ``None`` to keep the regular kickoff.
+"""
+
+from __future__ import annotations
+
+import numpy as np
+
+from .obs import View
+from .state import State
+
+#: Ball radius plus player radius of the built-in stadium, plus a margin.
+_CLEARANCE = 27.0
+
+
+class RandomKickoff:
+    """Start episodes from random positions instead of the fixed kickoff.
+
+    With probability ``probability`` per reset environment, the ball is put
+    uniformly in the central ``ball_area`` fraction of the pitch with a random
+    velocity of up to ``ball_speed`` units per tick, and every player uniformly
+    in the ``player_area`` fraction, at least a ball-plus-player radius from the
+    ball. The rest keep the regular kickoff.
+
+    Placing a state goes through ``VecEnv.set_state``, which writes every
+    environment of the batch: it also clears the kick cooldown of environments
+    not being reset. With the default kick rate limit that can only let a
+    player kick one tick earlier right after a kick on the last tick of a step.
+    """
+
+    def __init__(self, probability: float = 1.0, ball_area: float = 0.8,
+                 player_area: float = 0.9, ball_speed: float = 0.0) -> None:
+        self.probability = float(probability)
+        self.ball_area = float(ball_area)
+        self.player_area = float(player_area)
+        self.ball_speed = float(ball_speed)
+
+    def __call__(self, view: View, state: State, mask: np.ndarray, rng: np.random.Generator) -> State | None:
+        chosen = mask & (rng.random(mask.shape[0]) < self.probability)
+        n = int(chosen.sum())
+        if n == 0:
+            return None
+        if view.field.pitch is not None:
+            half_w, half_h = view.field.pitch[0], view.field.pitch[1]
+        else:
+            x0, x1, y0, y1 = view.field.extent
+            half_w, half_h = (x1 - x0) * 0.5, (y1 - y0) * 0.5
+        half = np.array([half_w, half_h])
+        out = state.copy()
+        p = state.n_players
+        ball = (rng.random((n, 2)) * 2.0 - 1.0) * half * self.ball_area
+        angle = rng.random(n) * 2.0 * np.pi
+        speed = rng.random(n) * self.ball_speed
+        players = (rng.random((n, p, 2)) * 2.0 - 1.0) * half * self.player_area
+        # Move players that landed on the ball straight away from it.
+        for _ in range(8):
+            d = players - ball[:, None, :]
+            dist = np.hypot(d[..., 0], d[..., 1])
+            close = dist < _CLEARANCE
+            if not close.any():
+                break
+            redo = (rng.random((n, p, 2)) * 2.0 - 1.0) * half * self.player_area
+            players[close] = redo[close]
+        out.ball_pos[chosen] = ball
+        out.ball_vel[chosen] = np.stack([np.cos(angle), np.sin(angle)], axis=1) * speed[:, None]
+        out.player_pos[chosen] = players
+        out.player_vel[chosen] = 0.0
+        return out

@@ -1,0 +1,182 @@
+"""Team views and the default observation builder.
+
+A :class:`View` is one team's way of looking at a batch: the field mirrored so
+that the team's own goal is on the left (negative x) and at the origin, lengths
+divided by half the distance between the goals, and the players listed with the
+team's own first. Red and blue therefore see a mirrored situation identically,
+which is what lets one policy play either side.
+"""
+
+from __future__ import annotations
+
+from dataclasses import dataclass
+from typing import Sequence
+
+import numpy as np
+import vexlo_core
+
+from .field import FLAG_BLUE, FLAG_RED, Field
+from .state import State
+
+#: Velocities (units per tick) are multiplied by this in observations.
+VEL_SCALE = 0.2
+#: Bound declared for the default observation space (values stay far inside).
+OBS_BOUND = 1000.0
+#: Ball damping used for the lookahead when the module cannot predict the ball.
+_BALL_DAMPING = 0.99
+
+
+def team_flag(team: int | str) -> int:
+    """``"red"``/``"blue"`` or a team flag, as the flag."""
+    if isinstance(team, str):
+        names = {"red": FLAG_RED, "blue": FLAG_BLUE}
+        if team.lower() not in names:
+            raise ValueError(f"team must be 'red' or 'blue', not {team!r}")
+        return names[team.lower()]
+    if int(team) not in (FLAG_RED, FLAG_BLUE):
+        raise ValueError(f"team must be FLAG_RED ({FLAG_RED}) or FLAG_BLUE ({FLAG_BLUE}), not {team!r}")
+    return int(team)
+
+
+@dataclass(frozen=True, eq=False)
+class View:
+    """One team's frame of reference over a batch of matches.
+
+    ``slots`` lists every player slot in view order: the viewing player
+    (``slots[0]``), its teammates in slot order, then the opponents in slot
+    order; ``n_own`` of them belong to ``team``. A position ``p`` (engine frame)
+    appears as ``p * pos_mul - pos_off`` and a velocity ``v`` as ``v * vel_mul``.
+    ``sign`` is -1 when the view mirrors x (its own goal lies at positive x).
+    """
+
+    core: vexlo_core.VecEnv
+    field: Field
+    team: int
+    slots: np.ndarray
+    n_own: int
+    sign: float
+    scale: float
+    pos_mul: np.ndarray
+    pos_off: np.ndarray
+    vel_mul: np.ndarray
+    own_goal: np.ndarray
+    opp_goal: np.ndarray
+    tick_skip: int
+    step_limit: int
+
+    @classmethod
+    def of(cls, core: vexlo_core.VecEnv, field: Field, team: int | str,
+           self_slot: int | None = None, *, tick_skip: int = 8, step_limit: int = 2400,
+           vel_scale: float = VEL_SCALE) -> View:
+        team = team_flag(team)
+        teams = np.asarray(core.teams())[0]
+        own = np.flatnonzero(teams == team)
+        others = np.flatnonzero(teams != team)
+        if self_slot is not None:
+            if self_slot not in own:
+                raise ValueError(f"slot {self_slot} does not play for team {team}")
+            own = np.concatenate([[self_slot], own[own != self_slot]])
+        opponent = FLAG_BLUE if team == FLAG_RED else FLAG_RED
+        own_c = field.goal_centre(team)
+        opp_c = field.goal_centre(opponent)
+        sign = -1.0 if own_c[0] > opp_c[0] else 1.0
+        half = float(abs(opp_c[0] - own_c[0])) * 0.5
+        scale = 1.0 / half if half > 0 else 1.0 / 370.0
+        pos_mul = np.array([sign * scale, scale])
+        pos_off = np.array([sign * own_c[0] * scale, own_c[1] * scale])
+        return cls(
+            core=core, field=field, team=team,
+            slots=np.concatenate([own, others]).astype(np.intp), n_own=len(own),
+            sign=sign, scale=scale, pos_mul=pos_mul, pos_off=pos_off,
+            vel_mul=np.array([sign * vel_scale, vel_scale]),
+            own_goal=own_c * pos_mul - pos_off, opp_goal=opp_c * pos_mul - pos_off,
+            tick_skip=int(tick_skip), step_limit=int(step_limit),
+        )
+
+    @property
+    def opponent(self) -> int:
+        """The other team's flag."""
+        return FLAG_BLUE if self.team == FLAG_RED else FLAG_RED
+
+    @property
+    def own_slots(self) -> np.ndarray:
+        return self.slots[: self.n_own]
+
+    @property
+    def n_players(self) -> int:
+        return len(self.slots)
+
+    def pos(self, xy: np.ndarray) -> np.ndarray:
+        """Engine-frame positions ``(..., 2)`` in this view."""
+        return xy * self.pos_mul - self.pos_off
+
+    def vel(self, v: np.ndarray) -> np.ndarray:
+        """Engine-frame velocities ``(..., 2)`` in this view."""
+        return v * self.vel_mul
+
+    def to_engine(self, xy: np.ndarray) -> np.ndarray:
+        """Positions of this view back in the engine frame."""
+        return (xy + self.pos_off) / self.pos_mul
+
+
+def obs_size(n_players: int, n_lookahead: int) -> int:
+    """Length of a :class:`TeamObservation` vector."""
+    return 4 * n_players + 8 + 2 * n_lookahead
+
+
+class TeamObservation:
+    """Default observation: the whole match in the viewing team's frame, float32.
+
+    With P players and K lookahead offsets the vector has ``4P + 8 + 2K`` entries:
+
+    ====================  =========================================================
+    ``[0:2]``             ball position (own goal centre at the origin)
+    ``[2:4]``             ball velocity
+    ``[4 + 4i : 8 + 4i]`` player ``i`` in view order (self, teammates, opponents):
+                          position x, y, velocity x, y
+    ``[4P+4 : 4P+6]``     ball minus the viewing player's position
+    ``[4P+6 : 4P+8]``     opponent goal centre minus ball position
+    ``[4P+8 : ]``         ball position ``t`` ticks ahead for each lookahead
+                          offset ``t`` (module prediction: exact until a player
+                          touches the ball), x then y per offset
+    ====================  =========================================================
+
+    The first ``4P + 8`` entries match the module's ``obs_dim``. Without the
+    module's ``predict_ball`` the lookahead falls back to damped straight flight.
+    """
+
+    def __init__(self, lookahead: Sequence[int] = (8,)) -> None:
+        offsets = [int(t) for t in lookahead]
+        if any(t < 1 for t in offsets) or offsets != sorted(offsets):
+            raise ValueError("lookahead offsets must be ascending tick counts >= 1")
+        self.lookahead = tuple(offsets)
+        self._offsets = np.array(offsets, dtype=np.int64)
+        damp = _BALL_DAMPING ** self._offsets.astype(np.float64)
+        self._flight = ((1.0 - damp) / (1.0 - _BALL_DAMPING))[None, :, None]
+
+    def size(self, n_players: int) -> int:
+        return obs_size(n_players, len(self.lookahead))
+
+    def __call__(self, view: View, state: State) -> np.ndarray:
+        n = state.ball_pos.shape[0]
+        p = view.n_players
+        out = np.empty((n, self.size(p)), dtype=np.float32)
+        ball = state.ball_pos * view.pos_mul - view.pos_off
+        out[:, 0:2] = ball
+        out[:, 2:4] = state.ball_vel * view.vel_mul
+        pos = state.player_pos[:, view.slots] * view.pos_mul - view.pos_off
+        vel = state.player_vel[:, view.slots] * view.vel_mul
+        end = 4 + 4 * p
+        out[:, 4:end:4] = pos[:, :, 0]
+        out[:, 5:end:4] = pos[:, :, 1]
+        out[:, 6:end:4] = vel[:, :, 0]
+        out[:, 7:end:4] = vel[:, :, 1]
+        out[:, end:end + 2] = ball - pos[:, 0]
+        out[:, end + 2:end + 4] = view.opp_goal - ball
+        if self.lookahead:
+            if hasattr(view.core, "predict_ball"):
+                ahead = view.core.predict_ball(self._offsets)
+            else:
+                ahead = state.ball_pos[:, None, :] + state.ball_vel[:, None, :] * self._flight
+            out[:, end + 4:] = (ahead * view.pos_mul - view.pos_off).reshape(n, -1)
+        return out

@@ -1,0 +1,181 @@
+"""Pictures of matches (Pillow) and episode replays (animated GIF, HTML)."""
+
+from __future__ import annotations
+
+import base64
+import html
+import io
+import os
+from typing import Any, Callable, Iterable, Sequence
+
+import numpy as np
+from PIL import Image, ImageDraw
+
+from .field import FLAG_BLUE, FLAG_RED, Field
+from .state import State
+
+GRASS = (112, 148, 84)
+GRASS_OUT = (88, 118, 66)
+LINE = (199, 230, 189)
+WALL = (30, 30, 30)
+BALL = (255, 255, 255)
+OUTLINE = (0, 0, 0)
+TEAM_COLOURS = {FLAG_RED: (229, 110, 86), FLAG_BLUE: (86, 137, 229)}
+OTHER = (200, 200, 200)
+
+
+def _hex(colour: str | None, default: tuple[int, int, int]) -> tuple[int, int, int]:
+    if not colour or len(colour) != 6:
+        return default
+    try:
+        return (int(colour[0:2], 16), int(colour[2:4], 16), int(colour[4:6], 16))
+    except ValueError:
+        return default
+
+
+class Renderer:
+    """Draws one environment of a batch onto the stadium.
+
+    ``scale`` is pixels per stadium unit; drawing happens at ``supersample``
+    times that size and is scaled down, which smooths the edges. The static
+    part (pitch, walls, goals, posts) is drawn once.
+    """
+
+    def __init__(self, field: Field, scale: float = 1.0, margin: float = 15.0,
+                 supersample: int = 2, ball_radius: float = 10.0, player_radius: float = 15.0) -> None:
+        self.field = field
+        self.scale = float(scale)
+        self.ss = max(1, int(supersample))
+        self.ball_radius = float(ball_radius)
+        self.player_radius = float(player_radius)
+        x0, x1, y0, y1 = field.extent
+        self.x0 = x0 - margin
+        self.y1 = y1 + margin
+        self.size = (max(1, int(round((x1 - x0 + 2 * margin) * self.scale))),
+                     max(1, int(round((y1 - y0 + 2 * margin) * self.scale))))
+        self._k = self.scale * self.ss
+        self._background = self._draw_background()
+
+    def _xy(self, x: float, y: float) -> tuple[float, float]:
+        # Screen rows grow downwards as the stadium file's y does, i.e. against the engine's y.
+        return ((x - self.x0) * self._k, (self.y1 - y) * self._k)
+
+    def _circle(self, draw: ImageDraw.ImageDraw, x: float, y: float, r: float, fill: Any,
+                outline: Any = OUTLINE, width: float = 2.0) -> None:
+        cx, cy = self._xy(x, y)
+        rr = r * self._k
+        draw.ellipse((cx - rr, cy - rr, cx + rr, cy + rr), fill=fill, outline=outline,
+                     width=max(1, int(round(width * self._k))))
+
+    def _draw_background(self) -> Image.Image:
+        f = self.field
+        w, h = self.size[0] * self.ss, self.size[1] * self.ss
+        img = Image.new("RGB", (w, h), GRASS_OUT)
+        draw = ImageDraw.Draw(img)
+        lw = max(1, int(round(2 * self._k)))
+        if f.pitch is not None:
+            pw, ph, kick_r = f.pitch
+            draw.rectangle((*self._xy(-pw, ph), *self._xy(pw, -ph)), fill=GRASS, outline=LINE, width=lw)
+            draw.line((*self._xy(0, ph), *self._xy(0, -ph)), fill=LINE, width=lw)
+            if kick_r > 0:
+                self._circle(draw, 0.0, 0.0, kick_r, fill=None, outline=LINE)
+        else:
+            x0, x1, y0, y1 = f.extent
+            draw.rectangle((*self._xy(x0, y1), *self._xy(x1, y0)), fill=GRASS)
+        for pts in f.lines:
+            draw.line([self._xy(float(x), float(y)) for x, y in pts], fill=WALL, width=lw, joint="curve")
+        for p0, p1, team in zip(f.goal_p0, f.goal_p1, f.goal_team):
+            colour = TEAM_COLOURS.get(int(team), OTHER)
+            draw.line((*self._xy(*p0), *self._xy(*p1)), fill=colour, width=lw)
+        for (x, y, r), colour in zip(f.posts, f.post_colors):
+            self._circle(draw, float(x), float(y), float(r), fill=_hex(colour, OTHER))
+        return img
+
+    def draw(self, state: State, teams: Sequence[int], index: int = 0,
+             kicking: Sequence[bool] | None = None) -> np.ndarray:
+        """RGB image ``(H, W, 3)`` ``uint8`` of environment ``index`` of ``state``.
+
+        ``teams`` holds the team flag of every player slot; players whose
+        ``kicking`` entry is true get a white ring.
+        """
+        img = self._background.copy()
+        draw = ImageDraw.Draw(img)
+        pos = state.player_pos[index]
+        for p in range(pos.shape[0]):
+            ring = (255, 255, 255) if kicking is not None and kicking[p] else OUTLINE
+            self._circle(draw, float(pos[p, 0]), float(pos[p, 1]), self.player_radius,
+                         fill=TEAM_COLOURS.get(int(teams[p]), OTHER), outline=ring)
+        bx, by = state.ball_pos[index]
+        self._circle(draw, float(bx), float(by), self.ball_radius, fill=BALL)
+        if self.ss > 1:
+            img = img.resize(self.size, Image.Resampling.LANCZOS)
+        return np.asarray(img, dtype=np.uint8)
+
+
+def record_episode(env: Any, policy: Callable[[np.ndarray], np.ndarray] | None = None,
+                   max_steps: int = 10_000, seed: int | None = None) -> list[np.ndarray]:
+    """Frames of environment 0 over one episode of a :class:`vexlo.VectorEnv`.
+
+    ``policy`` maps the batched observation to batched actions (default: all
+    players of the controlled team stand still). The first frame shows the
+    start, the last the step that ended the episode (with next-step autoreset,
+    the default, the engine still holds that final state when it is drawn).
+    """
+    obs, _ = env.reset(seed=seed)
+    frames = [env.render_env(0)]
+    for _ in range(max_steps):
+        if policy is None:
+            actions = np.ones((env.num_envs, env.single_action_space.shape[0]), dtype=np.int64)
+            actions[:, 2::3] = 0
+        else:
+            actions = policy(obs)
+        obs, _, terminated, truncated, _ = env.step(actions)
+        frames.append(env.render_env(0))
+        if terminated[0] or truncated[0]:
+            break
+    return frames
+
+
+def save_gif(frames: Iterable[np.ndarray], path: str | os.PathLike[str], fps: float = 30.0) -> None:
+    """Write frames as a looping animated GIF."""
+    images = [Image.fromarray(np.asarray(f, dtype=np.uint8)) for f in frames]
+    if not images:
+        raise ValueError("no frames to write")
+    images[0].save(path, save_all=True, append_images=images[1:], loop=0,
+                   duration=max(20, int(round(1000.0 / fps))), optimize=False)
+
+
+def _png_data(frame: np.ndarray) -> str:
+    buf = io.BytesIO()
+    Image.fromarray(np.asarray(frame, dtype=np.uint8)).quantize(colors=64).save(buf, format="PNG", optimize=True)
+    return base64.b64encode(buf.getvalue()).decode("ascii")
+
+
+_HTML = """<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>{title}</title>
+<style>body{{font-family:sans-serif;background:#222;color:#ddd;text-align:center}}
+img{{image-rendering:auto;max-width:100%}}input[type=range]{{width:60%}}</style></head>
+<body><h3>{title}</h3><img id="f" src="data:image/png;base64,{first}"><br>
+<button id="p">pause</button> <input id="s" type="range" min="0" max="{last}" value="0">
+<span id="n">0</span>/{last}
+<script>
+const F={frames};const img=document.getElementById('f'),s=document.getElementById('s'),
+n=document.getElementById('n'),b=document.getElementById('p');let i=0,on=true;
+function show(k){{i=k;img.src='data:image/png;base64,'+F[k];s.value=k;n.textContent=k;}}
+setInterval(()=>{{if(on)show((i+1)%F.length);}},{delay});
+b.onclick=()=>{{on=!on;b.textContent=on?'pause':'play';}};s.oninput=()=>{{on=false;b.textContent='play';show(+s.value);}};
+</script></body></html>
+"""
+
+
+def save_html(frames: Sequence[np.ndarray], path: str | os.PathLike[str], fps: float = 30.0,
+              title: str = "Vexlo replay") -> None:
+    """Write a self-contained HTML replay (frames embedded as PNG, a small player)."""
+    if len(frames) == 0:
+        raise ValueError("no frames to write")
+    data = [_png_data(f) for f in frames]
+    text = _HTML.format(title=html.escape(title), first=data[0], last=len(data) - 1,
+                        frames="[" + ",".join(f'"{d}"' for d in data) + "]",
+                        delay=max(10, int(round(1000.0 / fps))))
+    with open(path, "w", encoding="utf-8") as fh:
+        fh.write(text)
