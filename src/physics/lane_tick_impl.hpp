@@ -60,6 +60,7 @@ struct SegmentConst {
 
 struct Lanes {
     std::vector<DiscLanes> discs;
+    std::vector<bool> immovable;  // per disc: inv_mass 0 in every lane
     std::vector<PlayerLanes> players;
     std::vector<PlaneConst> planes;
     std::vector<SegmentConst> segments;
@@ -122,7 +123,7 @@ bool share_layout(const LaneRun& run) {
         const World& b = *run.worlds[l];
         if (b.discs.size() != a.discs.size() || b.first_player != a.first_player ||
             b.n_players != a.n_players || !same_bytes(a.planes, b.planes) ||
-            !same_bytes(a.segments, b.segments))
+            !same_bytes(a.segments, b.segments) || !same_bytes(a.goals, b.goals))
             return false;
     }
     return true;
@@ -133,6 +134,9 @@ void prepare(Lanes& s, const LaneRun& run) {
     s.discs.resize(w0.discs.size());
     s.players.resize(w0.n_players);
     for (std::size_t l = 0; l < LANES; ++l) gather_lane(s, *run.worlds[l < run.count ? l : 0], l);
+    s.immovable.resize(s.discs.size());
+    for (std::size_t i = 0; i < s.discs.size(); ++i)
+        s.immovable[i] = !any(s.discs[i].inv_mass != 0.0);
     for (std::size_t p = 0; p < w0.n_players; ++p) {
         PlayerLanes& P = s.players[p];
         for (std::size_t l = 0; l < LANES; ++l) {
@@ -320,11 +324,55 @@ void collide(Lanes& s) {
     const std::size_t n = s.discs.size();
     for (std::size_t i = 0; i < n; ++i) {
         DiscLanes& a = s.discs[i];
-        for (std::size_t j = i + 1; j < n; ++j) disc_disc(a, s.discs[j]);
+        for (std::size_t j = i + 1; j < n; ++j) {
+            // Two immovable discs never change each other (no share to divide).
+            if (s.immovable[i] && s.immovable[j]) continue;
+            disc_disc(a, s.discs[j]);
+        }
         const i64v movable = a.inv_mass != 0.0;
         if (!any(movable)) continue;
         for (const PlaneConst& pc : s.planes) disc_plane(a, movable, pc);
         for (const SegmentConst& sc : s.segments) disc_segment(a, movable, sc);
+    }
+}
+
+// The goal-line sign tests for every lane at once. A lane whose path lies
+// along the goal's own line (both of the goal's products exactly 0) needs the
+// scalar test's shared-point rule and is reported in `collinear`.
+struct GoalCrossing {
+    i64v crossed;
+    i64v collinear;
+};
+
+GoalCrossing goal_crossing(f64v ax, f64v ay, f64v bx, f64v by, const Goal& goal) {
+    const Vec2 p0 = goal.p0, p1 = goal.p1;
+    const f64v mx = bx - ax, my = by - ay;
+    const f64v s0 = my * (bx - p0.x) - mx * (by - p0.y);
+    const f64v s1 = my * (bx - p1.x) - mx * (by - p1.y);
+    const Vec2 e = p1 - p0;
+    const f64v u0 = (ax - p0.x) * e.y - (ay - p0.y) * e.x;
+    const f64v u1 = (bx - p0.x) * e.y - (by - p0.y) * e.x;
+    // "Not above 0" also refuses a product that is not a number.
+    const i64v signs = ((s0 * s1) <= 0.0) & ((u0 * u1) <= 0.0);
+    const i64v along = (u0 == 0.0) & (u1 == 0.0);
+    return GoalCrossing{signs & ~along, signs & along};
+}
+
+// Per lane, the first goal crossed this tick (goals.size() for none).
+void first_goals_crossed(const World& w0, f64v ax, f64v ay, f64v bx, f64v by,
+                         std::size_t (&first)[LANES]) {
+    const std::size_t none = w0.goals.size();
+    for (std::size_t l = 0; l < LANES; ++l) first[l] = none;
+    for (std::size_t g = 0; g < none; ++g) {
+        const GoalCrossing c = goal_crossing(ax, ay, bx, by, w0.goals[g]);
+        if (!any(c.crossed | c.collinear)) continue;
+        for (std::size_t l = 0; l < LANES; ++l) {
+            if (first[l] != none) continue;
+            if (c.crossed[l] || (c.collinear[l] && crosses_goal_line(Vec2{ax[l], ay[l]},
+                                                                     Vec2{bx[l], by[l]},
+                                                                     w0.goals[g])))
+                first[l] = g;
+        }
     }
 }
 
@@ -351,12 +399,13 @@ bool run(const LaneRun& run) {
         }
         integrate(ball, ball.damping);
         collide(s);
+        std::size_t first_goal[LANES];
+        first_goals_crossed(w0, prev_x, prev_y, ball.px, ball.py, first_goal);
         for (std::size_t l = 0; l < run.count; ++l) {
             if (done[l]) continue;
             World& w = *run.worlds[l];
-            const MatchOutcome out = advance_match(w, Vec2{prev_x[l], prev_y[l]},
-                                                   Vec2{ball.px[l], ball.py[l]},
-                                                   Vec2{ball.vx[l], ball.vy[l]});
+            const MatchOutcome out = advance_match(w, Vec2{ball.vx[l], ball.vy[l]},
+                                                   first_goal[l]);
             if (out.player_mask) {
                 for (std::size_t p = 0; p < n_players; ++p)
                     s.discs[first_player + p].mask[l] = *out.player_mask;

@@ -114,7 +114,14 @@ void set_player_masks(World& w, std::int64_t mask) {
 
 }  // namespace
 
-MatchOutcome advance_match(World& w, Vec2 prev_ball, Vec2 ball_pos, Vec2 ball_vel) {
+std::size_t first_goal_crossed(const World& w, Vec2 prev_ball, Vec2 ball_pos) {
+    for (std::size_t g = 0; g < w.goals.size(); ++g) {
+        if (crosses_goal_line(prev_ball, ball_pos, w.goals[g])) return g;
+    }
+    return w.goals.size();
+}
+
+MatchOutcome advance_match(World& w, Vec2 ball_vel, std::size_t first_goal) {
     const Phase phase = w.phase;
     w.steps += 1;
     MatchOutcome out;
@@ -126,8 +133,8 @@ MatchOutcome advance_match(World& w, Vec2 prev_ball, Vec2 ball_pos, Vec2 ball_ve
             break;
         case Phase::Playing:
             out.player_mask = PLAYER_CMASK;
-            for (const Goal& goal : w.goals) {
-                if (!crosses_goal_line(prev_ball, ball_pos, goal)) continue;
+            if (first_goal < w.goals.size()) {
+                const Goal& goal = w.goals[first_goal];
                 if (goal.team == flag::FLAG_RED) {
                     w.blue_score = wrapping_inc(w.blue_score);
                 } else {
@@ -137,7 +144,6 @@ MatchOutcome advance_match(World& w, Vec2 prev_ball, Vec2 ball_pos, Vec2 ball_ve
                 w.goal_timer = GOAL_RESET_DELAY;
                 w.phase = Phase::AfterGoal;
                 out.conceded = goal.team;
-                break;
             }
             break;
         case Phase::AfterGoal:
@@ -153,7 +159,10 @@ std::optional<std::int64_t> World::step(std::span<const PlayerInput> inputs) {
     const Vec2 prev_ball = discs[0].pos;
     move_discs(*this);
     collide(*this);
-    const MatchOutcome out = advance_match(*this, prev_ball, discs[0].pos, discs[0].vel);
+    const std::size_t first_goal = phase == Phase::Playing
+                                       ? first_goal_crossed(*this, prev_ball, discs[0].pos)
+                                       : goals.size();
+    const MatchOutcome out = advance_match(*this, discs[0].vel, first_goal);
     if (out.player_mask) set_player_masks(*this, *out.player_mask);
     if (out.reset) reset_positions();
     return out.conceded;

@@ -133,11 +133,15 @@ struct MatchOutcome {
     std::optional<std::int64_t> conceded;
 };
 
+// The index of the first goal line (in stored order) that the ball's move
+// from prev_ball to ball_pos crosses, or goals.size() for none.
+std::size_t first_goal_crossed(const World& w, Vec2 prev_ball, Vec2 ball_pos);
+
 // The match rules of the end of a tick, on the World's counters only: step
-// counter, kickoff barrier mask, goal detection and scoring, post-goal delay.
-// The ball's position before and after the tick and its velocity come from
-// the caller, so batched steppers that keep discs elsewhere share this code.
-MatchOutcome advance_match(World& w, Vec2 prev_ball, Vec2 ball_pos, Vec2 ball_vel);
+// counter, kickoff barrier mask, scoring and the post-goal delay. The ball's
+// velocity and the first goal crossed (consulted only while Playing) come
+// from the caller, so batched steppers that keep discs elsewhere share this.
+MatchOutcome advance_match(World& w, Vec2 ball_vel, std::size_t first_goal);
 
 // The unit direction of a movement input: only the direction of (dx, dy)
 // counts, and (0, 0) gives (0, 0).
