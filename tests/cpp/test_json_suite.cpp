@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <variant>
@@ -25,6 +25,17 @@ std::string read_file(const std::filesystem::path& path) {
     return out.str();
 }
 
+// Whether `error` ends with " at line L column C", L from 1 and C from 0.
+bool has_position_suffix(const std::string& error) {
+    const auto at = error.rfind(" at line ");
+    if (at == std::string::npos) return false;
+    unsigned long line = 0;
+    unsigned long column = 0;
+    char rest = 0;
+    const int n = std::sscanf(error.c_str() + at, " at line %lu column %lu%c", &line, &column, &rest);
+    return n == 2 && line >= 1 && error.back() >= '0' && error.back() <= '9';
+}
+
 bool starts_with_object(const std::string& text) {
     const auto first = text.find_first_not_of(" \t\r\n");
     return first != std::string::npos && text[first] == '{';
@@ -38,10 +49,9 @@ TEST(StadiumJsonSuite, EveryFileBuildsOrGivesADecodeError) {
     std::sort(files.begin(), files.end());
     ASSERT_GT(files.size(), 300u);
 
-    const std::regex suffix(R"( at line [1-9][0-9]* column [0-9]+$)");
     const auto check_error = [&](const std::string& error) {
         EXPECT_EQ(error.rfind("bad .vxs JSON: ", 0), 0u) << error;
-        EXPECT_TRUE(std::regex_search(error, suffix)) << error;
+        EXPECT_TRUE(has_position_suffix(error)) << error;
         EXPECT_EQ(stadium::valid_utf8(error), error) << "message is not valid UTF-8";
         EXPECT_EQ(error.find("[json.exception"), std::string::npos) << error;
     };
