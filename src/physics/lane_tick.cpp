@@ -19,13 +19,24 @@ void step_scalar(const LaneRun& run) {
     }
 }
 
-bool lanes_supported() {
-    static const bool has_avx2 = __builtin_cpu_supports("avx2");
-    return has_avx2;
+bool has_avx2() {
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+}
+
+bool has_avx512() {
+    static const bool yes = __builtin_cpu_supports("avx512f");
+    return yes;
+}
+
+std::size_t lane_width() {
+    if (has_avx512()) return 8;
+    if (has_avx2()) return 4;
+    return 1;
 }
 
 void step_lanes(const LaneRun& run) {
-    if (lanes_supported() && step_lanes_avx2(run)) return;
+    if (has_avx512() ? step_lanes_avx512(run) : has_avx2() && step_lanes_avx2(run)) return;
     step_scalar(run);
 }
 

@@ -10,12 +10,13 @@
 // tick's order, and conditional updates become per-lane selects.
 namespace vexlo {
 
-inline constexpr std::size_t LANES = 4;
+// The most environments one instruction can step (eight with AVX-512).
+inline constexpr std::size_t MAX_LANES = 8;
 
-// One batch of ticks for up to LANES worlds.
+// One batch of ticks for up to lane_width() worlds.
 struct LaneRun {
     World* const* worlds;                // `count` worlds
-    std::size_t count;                   // 1 to LANES
+    std::size_t count;                   // 1 to lane_width()
     const PlayerInput* const* odd_ticks;   // per world, inputs of ticks 1, 3, 5, ...
     const PlayerInput* const* even_ticks;  // per world, inputs of ticks 2, 4, 6, ...
     std::uint64_t ticks;
@@ -23,20 +24,24 @@ struct LaneRun {
     std::int8_t* scored; // per world: -1, or the conceding team when stop_at_goal
 };
 
-// Runs the batch: lane-parallel on processors with AVX2 when the worlds share
-// one layout and geometry (as the environments of one batch do), else one by
-// one through the scalar tick.
+// How many worlds step_lanes takes at once on this processor: 8 with
+// AVX-512, 4 with AVX2, else 1 (the scalar tick).
+std::size_t lane_width();
+
+// Runs the batch (count up to lane_width()): lane-parallel when the worlds
+// share one layout and geometry, as the environments of one batch do, else
+// one by one through the scalar tick.
 void step_lanes(const LaneRun& run);
 
 // The same batch through the scalar tick, one world after the other.
 void step_scalar(const LaneRun& run);
 
-// Whether this processor can run the lane-parallel tick.
-bool lanes_supported();
-
-// The lane-parallel tick itself, for tests that compare it bit for bit with
-// the scalar tick. Returns false (and does nothing) when the worlds do not
-// share a layout. Call only when lanes_supported().
-bool step_lanes_avx2(const LaneRun& run);
+// The lane-parallel ticks themselves, for tests that compare them bit for bit
+// with the scalar tick. Each returns false (and does nothing) when the worlds
+// do not share a layout. Call only on processors that have the instructions.
+bool step_lanes_avx2(const LaneRun& run);    // up to 4 worlds
+bool step_lanes_avx512(const LaneRun& run);  // up to 8 worlds
+bool has_avx2();
+bool has_avx512();
 
 }  // namespace vexlo

@@ -14,6 +14,7 @@
 
 #pragma GCC target("avx2")
 
+#define VEXLO_LANE_WIDTH 4
 #define VEXLO_LANE_NS lanes_avx2
 #define VEXLO_LANE_ENTRY step_lanes_avx2
 #include "lane_tick_impl.hpp"

@@ -16,23 +16,34 @@
 namespace vexlo::VEXLO_LANE_NS {
 namespace {
 
-// Aligned explicitly: without AVX enabled for the whole file the compiler
-// would give 32-byte vectors only 16-byte alignment.
-using f64v = double __attribute__((vector_size(32), aligned(32)));
-using i64v = std::int64_t __attribute__((vector_size(32), aligned(32)));
-using u64v = std::uint64_t __attribute__((vector_size(32), aligned(32)));
-static_assert(sizeof(f64v) / sizeof(double) == LANES);
-static_assert(alignof(f64v) == 32 && alignof(i64v) == 32);
+constexpr std::size_t W = VEXLO_LANE_WIDTH;  // environments per instruction
+static_assert(W <= MAX_LANES);
 
-inline f64v splat(double x) { return f64v{x, x, x, x}; }
-inline i64v splat(std::int64_t x) { return i64v{x, x, x, x}; }
+// Aligned explicitly: without the wide instruction set enabled for the whole
+// file the compiler would give these vectors only 16-byte alignment.
+using f64v = double __attribute__((vector_size(8 * W), aligned(8 * W)));
+using i64v = std::int64_t __attribute__((vector_size(8 * W), aligned(8 * W)));
+using u64v = std::uint64_t __attribute__((vector_size(8 * W), aligned(8 * W)));
+static_assert(sizeof(f64v) / sizeof(double) == W && alignof(f64v) == 8 * W);
+
+inline f64v splat(double x) { return f64v{} + x; }
+inline i64v splat(std::int64_t x) { return i64v{} + x; }
 inline f64v sel(i64v m, f64v a, f64v b) { return m ? a : b; }
 inline i64v sel(i64v m, i64v a, i64v b) { return m ? a : b; }
 inline i64v wrapping_sub(i64v a, i64v b) { return (i64v)((u64v)a - (u64v)b); }
 inline i64v wrapping_add(i64v a, std::int64_t b) { return (i64v)((u64v)a + (std::uint64_t)b); }
 
+#if VEXLO_LANE_WIDTH == 8
+inline f64v vsqrt(f64v x) {
+    // The masked form names every input, which keeps the compiler from
+    // warning about the unmasked form's undefined pass-through operand.
+    return (f64v)_mm512_mask_sqrt_pd((__m512d)x, 0xFF, (__m512d)x);
+}
+inline bool any(i64v m) { return _mm512_test_epi64_mask((__m512i)m, (__m512i)m) != 0; }
+#else
 inline f64v vsqrt(f64v x) { return (f64v)_mm256_sqrt_pd((__m256d)x); }
 inline bool any(i64v m) { return _mm256_movemask_pd((__m256d)m) != 0; }
+#endif
 
 struct DiscLanes {
     f64v px, py, vx, vy;
@@ -133,13 +144,13 @@ void prepare(Lanes& s, const LaneRun& run) {
     const World& w0 = *run.worlds[0];
     s.discs.resize(w0.discs.size());
     s.players.resize(w0.n_players);
-    for (std::size_t l = 0; l < LANES; ++l) gather_lane(s, *run.worlds[l < run.count ? l : 0], l);
+    for (std::size_t l = 0; l < W; ++l) gather_lane(s, *run.worlds[l < run.count ? l : 0], l);
     s.immovable.resize(s.discs.size());
     for (std::size_t i = 0; i < s.discs.size(); ++i)
         s.immovable[i] = !any(s.discs[i].inv_mass != 0.0);
     for (std::size_t p = 0; p < w0.n_players; ++p) {
         PlayerLanes& P = s.players[p];
-        for (std::size_t l = 0; l < LANES; ++l) {
+        for (std::size_t l = 0; l < W; ++l) {
             const std::size_t src = l < run.count ? l : 0;
             const PlayerInput odd = run.odd_ticks[src][p];
             const PlayerInput even = run.even_ticks[src][p];
@@ -360,13 +371,13 @@ GoalCrossing goal_crossing(f64v ax, f64v ay, f64v bx, f64v by, const Goal& goal)
 
 // Per lane, the first goal crossed this tick (goals.size() for none).
 void first_goals_crossed(const World& w0, f64v ax, f64v ay, f64v bx, f64v by,
-                         std::size_t (&first)[LANES]) {
+                         std::size_t (&first)[W]) {
     const std::size_t none = w0.goals.size();
-    for (std::size_t l = 0; l < LANES; ++l) first[l] = none;
+    for (std::size_t l = 0; l < W; ++l) first[l] = none;
     for (std::size_t g = 0; g < none; ++g) {
         const GoalCrossing c = goal_crossing(ax, ay, bx, by, w0.goals[g]);
         if (!any(c.crossed | c.collinear)) continue;
-        for (std::size_t l = 0; l < LANES; ++l) {
+        for (std::size_t l = 0; l < W; ++l) {
             if (first[l] != none) continue;
             if (c.crossed[l] || (c.collinear[l] && crosses_goal_line(Vec2{ax[l], ay[l]},
                                                                      Vec2{bx[l], by[l]},
@@ -379,13 +390,13 @@ void first_goals_crossed(const World& w0, f64v ax, f64v ay, f64v bx, f64v by,
 }  // namespace
 
 bool run(const LaneRun& run) {
-    if (run.count == 0 || run.count > LANES || !share_layout(run)) return false;
+    if (run.count == 0 || run.count > W || !share_layout(run)) return false;
     thread_local Lanes s;
     prepare(s, run);
     const World& w0 = *run.worlds[0];
     const std::size_t first_player = w0.first_player;
     const std::size_t n_players = w0.n_players;
-    bool done[LANES] = {};
+    bool done[W] = {};
     std::size_t remaining = run.count;
     for (std::size_t l = 0; l < run.count; ++l) run.scored[l] = -1;
     for (std::uint64_t t = 0; t < run.ticks && remaining > 0; ++t) {
@@ -399,7 +410,7 @@ bool run(const LaneRun& run) {
         }
         integrate(ball, ball.damping);
         collide(s);
-        std::size_t first_goal[LANES];
+        std::size_t first_goal[W];
         first_goals_crossed(w0, prev_x, prev_y, ball.px, ball.py, first_goal);
         for (std::size_t l = 0; l < run.count; ++l) {
             if (done[l]) continue;

@@ -63,12 +63,21 @@ void expect_same_as_scalar(LaneStepper stepper, std::size_t count, bool stop_at_
     }
 }
 
-TEST(Lanes, MatchTheScalarTickBitForBit) {
-    if (!lanes_supported()) GTEST_SKIP() << "no AVX2 on this processor";
-    for (std::size_t count = 1; count <= LANES; ++count) {
-        expect_same_as_scalar(step_lanes_avx2, count, true);
-        expect_same_as_scalar(step_lanes_avx2, count, false);
+void expect_width_matches(LaneStepper stepper, std::size_t width) {
+    for (std::size_t count = 1; count <= width; ++count) {
+        expect_same_as_scalar(stepper, count, true);
+        expect_same_as_scalar(stepper, count, false);
     }
+}
+
+TEST(Lanes, Avx2MatchesTheScalarTickBitForBit) {
+    if (!has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
+    expect_width_matches(step_lanes_avx2, 4);
+}
+
+TEST(Lanes, Avx512MatchesTheScalarTickBitForBit) {
+    if (!has_avx512()) GTEST_SKIP() << "no AVX-512 on this processor";
+    expect_width_matches(step_lanes_avx512, 8);
 }
 
 TEST(Lanes, AlternatingInputsFollowTheTickParity) {
@@ -93,8 +102,11 @@ TEST(Lanes, WorldsOfDifferentLayoutsFallBackToOneByOne) {
     Batch batch(worlds);
     std::mt19937_64 rng(5);
     const LaneRun run = batch.run(8, true, rng);
-    if (lanes_supported()) {
+    if (has_avx2()) {
         EXPECT_FALSE(step_lanes_avx2(run));
+    }
+    if (has_avx512()) {
+        EXPECT_FALSE(step_lanes_avx512(run));
     }
     Batch reference(worlds);
     std::mt19937_64 rng_ref(5);
