@@ -1,9 +1,11 @@
 // physics_step, reset_all, reset_mask and rollout_bench.
+#include <algorithm>
 #include <array>
 #include <string>
 
 #include "args.hpp"
 #include "numpy_api.hpp"
+#include "physics/lane_tick.hpp"
 #include "pool.hpp"
 #include "py_ref.hpp"
 #include "vecenv.hpp"
@@ -13,34 +15,41 @@ namespace {
 
 constexpr std::int8_t NO_GOAL = -1;
 
-// Runs environments [begin, end) for one physics_step call. Each reads its
-// own (P, 3) slice of the actions through the array's strides.
+// Environments go to the engine in groups of lane_width(), which steps a
+// whole group per instruction where the processor allows; the pool hands out
+// groups. Each environment reads its own (P, 3) slice of the actions through
+// the array's strides.
 struct StepTask {
     World* worlds;
+    std::size_t n_envs;
     const ArrayArg* actions;
     std::int8_t* scored;
     std::size_t n_players;
     std::uint64_t tick_skip;
+    std::size_t width;
 
-    void operator()(std::size_t begin, std::size_t end) const noexcept {
+    void operator()(std::size_t group_begin, std::size_t group_end) const noexcept {
         const ArrayArg& a = *actions;
-        for (std::size_t e = begin; e < end; ++e) {
-            std::array<PlayerInput, MAX_PLAYERS> inputs{};
-            for (std::size_t p = 0; p < n_players; ++p) {
-                const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(e) * a.strides[0] +
-                                          static_cast<std::ptrdiff_t>(p) * a.strides[1];
-                inputs[p].dx = a.read<std::int64_t>(at);
-                inputs[p].dy = a.read<std::int64_t>(at + a.strides[2]);
-                inputs[p].kick = a.read<std::int64_t>(at + 2 * a.strides[2]);
-            }
-            const std::span<const PlayerInput> active(inputs.data(), n_players);
-            World& w = worlds[e];
-            for (std::uint64_t t = 0; t < tick_skip; ++t) {
-                if (const auto conceded = w.step(active)) {
-                    scored[e] = static_cast<std::int8_t>(*conceded);
-                    break;
+        for (std::size_t g = group_begin; g < group_end; ++g) {
+            const std::size_t first = g * width;
+            const std::size_t count = std::min(width, n_envs - first);
+            std::array<std::array<PlayerInput, MAX_PLAYERS>, MAX_LANES> inputs{};
+            std::array<World*, MAX_LANES> group{};
+            std::array<const PlayerInput*, MAX_LANES> per_env{};
+            for (std::size_t l = 0; l < count; ++l) {
+                const std::size_t e = first + l;
+                for (std::size_t p = 0; p < n_players; ++p) {
+                    const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(e) * a.strides[0] +
+                                              static_cast<std::ptrdiff_t>(p) * a.strides[1];
+                    inputs[l][p].dx = a.read<std::int64_t>(at);
+                    inputs[l][p].dy = a.read<std::int64_t>(at + a.strides[2]);
+                    inputs[l][p].kick = a.read<std::int64_t>(at + 2 * a.strides[2]);
                 }
+                group[l] = &worlds[e];
+                per_env[l] = inputs[l].data();
             }
+            step_lanes(LaneRun{group.data(), count, per_env.data(), per_env.data(), tick_skip,
+                               true, scored + first});
         }
     }
 };
@@ -59,25 +68,36 @@ struct ResetMaskTask {
 };
 
 // Every slot presses (1, 1) and kick; slot 0 releases the kick on every
-// second tick so that it keeps re-arming.
+// second tick so that it keeps re-arming. Goals are ignored.
 struct BenchTask {
     World* worlds;
-    std::size_t n_players;
+    std::size_t n_envs;
     std::uint64_t n_steps;
+    std::size_t width;
 
-    void operator()(std::size_t begin, std::size_t end) const noexcept {
-        for (std::size_t e = begin; e < end; ++e) {
-            std::array<PlayerInput, MAX_PLAYERS> inputs;
-            inputs.fill(PlayerInput{1, 1, 1});
-            const std::span<const PlayerInput> active(inputs.data(), n_players);
-            World& w = worlds[e];
-            for (std::uint64_t t = 0; t < n_steps; ++t) {
-                w.step(active);
-                inputs[0].kick = inputs[0].kick == 1 ? 0 : 1;
-            }
+    void operator()(std::size_t group_begin, std::size_t group_end) const noexcept {
+        std::array<PlayerInput, MAX_PLAYERS> pressed;
+        pressed.fill(PlayerInput{1, 1, 1});
+        std::array<PlayerInput, MAX_PLAYERS> released = pressed;
+        released[0].kick = 0;
+        std::array<const PlayerInput*, MAX_LANES> odd, even;
+        odd.fill(pressed.data());
+        even.fill(released.data());
+        std::array<std::int8_t, MAX_LANES> ignored;
+        for (std::size_t g = group_begin; g < group_end; ++g) {
+            const std::size_t first = g * width;
+            const std::size_t count = std::min(width, n_envs - first);
+            std::array<World*, MAX_LANES> group{};
+            for (std::size_t l = 0; l < count; ++l) group[l] = &worlds[first + l];
+            step_lanes(LaneRun{group.data(), count, odd.data(), even.data(), n_steps, false,
+                               ignored.data()});
         }
     }
 };
+
+std::size_t group_count(std::size_t n_envs, std::size_t width) {
+    return (n_envs + width - 1) / width;
+}
 
 const char* const STEP_PARAMS[] = {"actions"};
 const Signature STEP_SIGNATURE{"physics_step", STEP_PARAMS, 1, 1};
@@ -112,9 +132,10 @@ PyObject* vecenv_physics_step(PyObject* self, PyObject* const* args, Py_ssize_t 
     if (!scored) return nullptr;
     auto* out = static_cast<std::int8_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(scored.get())));
     for (std::size_t e = 0; e < n; ++e) out[e] = NO_GOAL;
-    StepTask task{b.worlds.data(), &actions, out, static_cast<std::size_t>(b.n_players),
-                  b.tick_skip};
-    pool::parallel_for(n, task);
+    const std::size_t width = lane_width();
+    StepTask task{b.worlds.data(), n, &actions, out, static_cast<std::size_t>(b.n_players),
+                  b.tick_skip, width};
+    pool::parallel_for(group_count(n, width), task);
     return scored.release();
 }
 
@@ -168,11 +189,12 @@ PyObject* vecenv_rollout_bench(PyObject* self, PyObject* const* args, Py_ssize_t
     if (!total) return nullptr;
     if (n_steps == 0) return total.release();
     pool::participants();  // creates the pool now, while errors can still be raised
-    BenchTask task{b.worlds.data(), static_cast<std::size_t>(b.n_players), n_steps};
+    const std::size_t width = lane_width();
+    BenchTask task{b.worlds.data(), n, n_steps, width};
     bool failed = false;
     Py_BEGIN_ALLOW_THREADS
     try {
-        pool::parallel_for(n, task);
+        pool::parallel_for(group_count(n, width), task);
     } catch (...) {
         failed = true;  // only reported once the interpreter lock is back
     }

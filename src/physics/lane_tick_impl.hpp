@@ -191,7 +191,9 @@ void player_inputs(Lanes& s, std::size_t first_player, std::size_t p, bool odd) 
     P.credit = sel(P.credit < s.rate_cap, wrapping_add(P.credit, 1), P.credit);
     const i64v may = P.kicking & (P.cooldown < 1) & (P.credit >= 0);
     if (any(may)) {
-        const DiscLanes K = s.discs[kicker];
+        // Only other discs change in this loop: the kicker's fields stay as
+        // they were at its start, while its velocity gathers the kickbacks.
+        const DiscLanes& K = s.discs[kicker];
         f64v kvx = K.vx, kvy = K.vy;
         i64v delivered = splat(std::int64_t{0});
         for (std::size_t j = 0; j < s.discs.size(); ++j) {
