@@ -2,20 +2,13 @@
 #include <string>
 
 #include "args.hpp"
+#include "arrays.hpp"
 #include "numpy_api.hpp"
 #include "py_ref.hpp"
 #include "vecenv.hpp"
 
 namespace vexlo::py {
 namespace {
-
-// A new row-major array of the given shape, and its data.
-template <class T>
-Ref new_array(int ndim, const npy_intp* dims, int typenum, T*& data) {
-    Ref array(PyArray_SimpleNew(ndim, const_cast<npy_intp*>(dims), typenum));
-    if (array) data = static_cast<T*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get())));
-    return array;
-}
 
 Vec2 read_vec2(const ArrayArg& a, std::ptrdiff_t at) {
     return Vec2{a.read<double>(at), a.read<double>(at + a.strides[a.ndim - 1])};

@@ -63,6 +63,15 @@ PyObject* vecenv_set_kick_rate_limit(PyObject* self, PyObject* const* args, Py_s
 PyObject* vecenv_set_player_cmask(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames);
 
+// geometry_queries.cpp: the stadium's goal lines, walls and obstacles
+PyObject* vecenv_goals(PyObject* self);
+PyObject* vecenv_wall_segments(PyObject* self);
+PyObject* vecenv_obstacle_discs(PyObject* self);
+
+// prediction.cpp: predict_ball
+PyObject* vecenv_predict_ball(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames);
+
 // probes.cpp: the module-level collision probes
 extern PyMethodDef PROBE_FUNCTIONS[];
 

@@ -19,8 +19,8 @@ void dealloc(PyObject* self) noexcept {
 
 constexpr int FASTCALL = METH_FASTCALL | METH_KEYWORDS;
 
-// In the order the class lists its members. Later queries slot in where they
-// belong: declare the body in vecenv.hpp and add one line here.
+// In the order the class lists its members. A new method: declare its body in
+// vecenv.hpp and add its entry where it belongs.
 PyMethodDef METHODS[] = {
     {"from_vxs", as_cfunction(fastcall<vecenv_from_vxs>), FASTCALL | METH_STATIC,
      "from_vxs(vxs, n_envs, n_red, n_blue, step_limit=2400, tick_skip=8)\n--\n\n"
@@ -67,7 +67,31 @@ PyMethodDef METHODS[] = {
     {"teams", as_cfunction(noargs<vecenv_teams>), METH_NOARGS,
      "teams($self)\n--\n\n"
      "Static team flag per player slot, `(N, P)` i64 (RED/BLUE)."},
-    // goals, wall_segments, obstacle_discs, predict_ball go here.
+    {"goals", as_cfunction(noargs<vecenv_goals>), METH_NOARGS,
+     "goals($self)\n--\n\n"
+     "The stadium's goal lines (same for every env). Returns\n"
+     "`(p0 (G,2), p1 (G,2), team (G,))` where `team` is the side that DEFENDS /\n"
+     "concedes at that goal. Geometry comes from the stadium, not hardcoded \u2014 so\n"
+     "obs/reward target the real goal mouth on any map."},
+    {"wall_segments", as_cfunction(noargs<vecenv_wall_segments>), METH_NOARGS,
+     "wall_segments($self)\n--\n\n"
+     "Ball-colliding WALLS as straight line segments `[x0,y0,x1,y1]`, shape (M, 4): each\n"
+     "straight segment the ball hits, plus every ball-colliding boundary PLANE rendered as a\n"
+     "long segment. Curved segments are omitted HERE only (this obs helper raycasts straight\n"
+     "lines) \u2014 the physics DOES resolve them. Static per stadium; lets a map-agnostic obs\n"
+     "raycast the REAL geometry on ANY map (so the bot can read rebounds / pin for rockets)."},
+    {"obstacle_discs", as_cfunction(noargs<vecenv_obstacle_discs>), METH_NOARGS,
+     "obstacle_discs($self)\n--\n\n"
+     "Static OBSTACLE discs as `[x, y, radius]`, shape (D, 3) \u2014 the goal POSTS (and any other\n"
+     "fixed discs the ball collides with). The ball/players bounce off these, so an obs that\n"
+     "can't see them lets the bot get blocked by a post while chasing. Static per stadium;\n"
+     "the ball/players themselves are dynamic and already in the obs, so they're excluded."},
+    {"predict_ball", as_cfunction(fastcall<vecenv_predict_ball>), FASTCALL,
+     "predict_ball($self, offsets)\n--\n\n"
+     "Deterministic ball-trajectory prediction (players ignored): future ball positions at\n"
+     "the given ascending tick `offsets`, shape `(N, K, 2)`. Lets a map-agnostic obs feed the\n"
+     "policy \"where the ball will be\" \u2014 lookahead a tiny memoryless net can't learn implicitly,\n"
+     "and exactly what's needed to read wall/corner rebounds. Exact until a player touches it."},
     {"rollout_bench", as_cfunction(fastcall<vecenv_rollout_bench>), FASTCALL,
      "rollout_bench($self, n_steps)\n--\n\n"
      "Benchmark: run `n_steps` ticks of every env entirely in native code, with no "

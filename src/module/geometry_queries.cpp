@@ -1,0 +1,69 @@
+// goals, wall_segments and obstacle_discs: the stadium's fixed geometry, read
+// from environment 0 (every environment has the same stadium).
+#include <array>
+#include <cstddef>
+#include <vector>
+
+#include "arrays.hpp"
+#include "physics/geometry.hpp"
+#include "py_ref.hpp"
+#include "vecenv.hpp"
+
+namespace vexlo::py {
+namespace {
+
+// A (rows, W) float64 array holding the rows in order.
+template <std::size_t W>
+PyObject* rows_array(const std::vector<std::array<double, W>>& rows) {
+    const npy_intp dims[2] = {static_cast<npy_intp>(rows.size()), static_cast<npy_intp>(W)};
+    double* data = nullptr;
+    Ref array = new_array(2, dims, NPY_FLOAT64, data);
+    if (!array) return nullptr;
+    for (const auto& row : rows) {
+        for (double v : row) *data++ = v;
+    }
+    return array.release();
+}
+
+}  // namespace
+
+PyObject* vecenv_goals(PyObject* self) {
+    VecEnvObject* env = as_vecenv(self);
+    SharedBorrow borrow(env->borrow);
+    if (!borrow) return nullptr;
+    const World& w = env->batch.worlds[0];
+    const auto g = static_cast<npy_intp>(w.goals.size());
+    const npy_intp point_dims[2] = {g, 2};
+    const npy_intp team_dims[1] = {g};
+    double* p0 = nullptr;
+    double* p1 = nullptr;
+    std::int64_t* team = nullptr;
+    Ref p0_array = new_array(2, point_dims, NPY_FLOAT64, p0);
+    Ref p1_array = new_array(2, point_dims, NPY_FLOAT64, p1);
+    Ref team_array = new_array(1, team_dims, NPY_INT64, team);
+    if (!p0_array || !p1_array || !team_array) return nullptr;
+    for (const Goal& goal : w.goals) {
+        *p0++ = goal.p0.x;
+        *p0++ = goal.p0.y;
+        *p1++ = goal.p1.x;
+        *p1++ = goal.p1.y;
+        *team++ = goal.team;
+    }
+    return make_tuple(p0_array, p1_array, team_array);
+}
+
+PyObject* vecenv_wall_segments(PyObject* self) {
+    VecEnvObject* env = as_vecenv(self);
+    SharedBorrow borrow(env->borrow);
+    if (!borrow) return nullptr;
+    return rows_array(wall_segments(env->batch.worlds[0]));
+}
+
+PyObject* vecenv_obstacle_discs(PyObject* self) {
+    VecEnvObject* env = as_vecenv(self);
+    SharedBorrow borrow(env->borrow);
+    if (!borrow) return nullptr;
+    return rows_array(obstacle_discs(env->batch.worlds[0]));
+}
+
+}  // namespace vexlo::py

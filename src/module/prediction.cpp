@@ -1,0 +1,89 @@
+// predict_ball: where every environment's ball will be after given numbers of
+// ticks if no player touches it.
+#include <cstdint>
+#include <span>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "args.hpp"
+#include "arrays.hpp"
+#include "physics/predict.hpp"
+#include "pool.hpp"
+#include "py_ref.hpp"
+#include "vecenv.hpp"
+
+namespace vexlo::py {
+namespace {
+
+// Each environment writes its K positions straight into its row of the
+// result, viewed as K Vec2 values: two doubles each, nothing in between.
+static_assert(sizeof(Vec2) == 2 * sizeof(double) && alignof(Vec2) == alignof(double));
+static_assert(std::is_standard_layout_v<Vec2> && std::is_trivially_copyable_v<Vec2>);
+
+struct PredictTask {
+    const World* worlds;
+    const PredictionPlan* plan;
+    Vec2* out;  // N rows of K positions
+    std::size_t k;
+
+    void operator()(std::size_t begin, std::size_t end) const noexcept {
+        for (std::size_t e = begin; e < end; ++e)
+            predict_ball(worlds[e], *plan, std::span<Vec2>(out + e * k, k));
+    }
+};
+
+// Reads `offsets` into tick counts. The items are taken from a tuple made
+// first, so that an item's own conversion code cannot change the sequence
+// being read.
+bool to_offsets(PyObject* obj, std::vector<std::uint64_t>& out) {
+    if (PyUnicode_Check(obj) || !PySequence_Check(obj)) {
+        PyErr_Format(PyExc_TypeError, "argument 'offsets': expected a sequence of integers, got '%s'",
+                     Py_TYPE(obj)->tp_name);
+        return false;
+    }
+    Ref items(PySequence_Tuple(obj));
+    if (!items) {
+        name_type_error("offsets");
+        return false;
+    }
+    const Py_ssize_t k = PyTuple_GET_SIZE(items.get());
+    out.reserve(static_cast<std::size_t>(k));
+    for (Py_ssize_t i = 0; i < k; ++i) {
+        std::uint64_t ticks = 0;
+        if (!to_u64(PyTuple_GET_ITEM(items.get(), i), "offsets", ticks)) return false;
+        out.push_back(ticks);
+    }
+    return true;
+}
+
+const char* const PREDICT_PARAMS[] = {"offsets"};
+const Signature PREDICT_SIGNATURE{"predict_ball", PREDICT_PARAMS, 1, 1};
+
+}  // namespace
+
+PyObject* vecenv_predict_ball(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
+    PyObject* objs[1];
+    if (!bind(PREDICT_SIGNATURE, args, nargs, kwnames, objs)) return nullptr;
+    VecEnvObject* env = as_vecenv(self);
+    SharedBorrow borrow(env->borrow);
+    if (!borrow) return nullptr;
+    std::vector<std::uint64_t> offsets;
+    if (!to_offsets(objs[0], offsets)) return nullptr;
+
+    const Batch& b = env->batch;
+    const std::size_t n = b.worlds.size();
+    const std::size_t k = offsets.size();
+    const PredictionPlan plan = plan_prediction(std::move(offsets));
+    const npy_intp dims[3] = {static_cast<npy_intp>(n), static_cast<npy_intp>(k), 2};
+    double* data = nullptr;
+    Ref result = new_array(3, dims, NPY_FLOAT64, data);
+    if (!result) return nullptr;
+    if (k == 0) return result.release();
+    PredictTask task{b.worlds.data(), &plan, reinterpret_cast<Vec2*>(data), k};
+    pool::parallel_for(n, task);
+    return result.release();
+}
+
+}  // namespace vexlo::py
