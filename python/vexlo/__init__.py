@@ -16,7 +16,7 @@ import gymnasium as _gym
 
 from .env import KICK_PRESS, KICK_REARM, PLAYER_ACTION, SingleEnv, VectorEnv, make_core
 from .field import CLASSIC_VXS, FLAG_BLUE, FLAG_RED, Field
-from .kickoff import RandomKickoff
+from .kickoff import OpenKickoff, RandomKickoff
 from .obs import TeamObservation, View, obs_size
 from .parallel import ParallelEnv
 from .policies import ChaseBall, RandomPolicy
@@ -26,7 +26,7 @@ from .state import State
 
 __all__ = [
     "CLASSIC_VXS", "FLAG_BLUE", "FLAG_RED", "KICK_PRESS", "KICK_REARM", "PLAYER_ACTION",
-    "ChaseBall", "Field", "ParallelEnv", "RandomKickoff", "RandomPolicy", "Renderer",
+    "ChaseBall", "Field", "OpenKickoff", "ParallelEnv", "RandomKickoff", "RandomPolicy", "Renderer",
     "ShapedReward", "SingleEnv", "State", "TeamObservation", "VectorEnv", "View",
     "goal_reward", "make_core", "obs_size", "record_episode", "save_gif", "save_html",
 ]

@@ -11,7 +11,8 @@ from gymnasium import spaces
 from gymnasium.vector import AutoresetMode
 from gymnasium.vector.utils import batch_space
 
-from .field import Field
+from .field import FLAG_BLUE, Field
+from .kickoff import OpenKickoff
 from .obs import OBS_BOUND, TeamObservation, View, team_flag
 from .rewards import goal_reward
 from .state import State
@@ -104,7 +105,11 @@ class VectorEnv(gym.vector.VectorEnv):
 
     Observation, reward and kickoff are batched callables: ``observation(view,
     state) -> (N, D)``, ``reward(view, prev, state, scored) -> (N,)`` and
-    ``kickoff(view, state, mask, rng) -> State | None``.
+    ``kickoff(view, state, mask, rng) -> State | None``. ``kickoff=None`` keeps
+    the engine's kickoff (red kicks off, the kickoff barrier holds blue back);
+    the default ``"auto"`` does so when the agent plays red and uses
+    :class:`vexlo.kickoff.OpenKickoff` when it plays blue, which a still red
+    team would otherwise lock out of the ball.
     """
 
     metadata: dict[str, Any] = {
@@ -126,7 +131,7 @@ class VectorEnv(gym.vector.VectorEnv):
         opponent: Policy | None = None,
         observation: ObservationFn | None = None,
         reward: RewardFn | None = None,
-        kickoff: KickoffFn | None = None,
+        kickoff: KickoffFn | str | None = "auto",
         rearm_kick: bool = True,
         autoreset_mode: str | AutoresetMode = AutoresetMode.NEXT_STEP,
         render_mode: str | None = None,
@@ -152,7 +157,11 @@ class VectorEnv(gym.vector.VectorEnv):
                                      step_limit=self.step_limit)
         self.observation_fn: ObservationFn = observation if observation is not None else TeamObservation()
         self.reward_fn: RewardFn = reward if reward is not None else goal_reward
-        self.kickoff_fn = kickoff
+        if isinstance(kickoff, str):
+            if kickoff != "auto":
+                raise ValueError(f"kickoff must be a callable, None or 'auto', not {kickoff!r}")
+            kickoff = OpenKickoff() if flag == FLAG_BLUE else None
+        self.kickoff_fn: KickoffFn | None = kickoff
         self.opponent = opponent
         kick = KICK_REARM if rearm_kick else KICK_PRESS
         self._writer = ActionWriter(self.view, kick)
@@ -281,7 +290,7 @@ class SingleEnv(gym.Env):
         obs, reward, terminated, truncated, _ = self.vec.step(np.asarray(action)[None])
         return obs[0], float(reward[0]), bool(terminated[0]), bool(truncated[0]), {}
 
-    def render(self) -> np.ndarray | None:  # type: ignore[override]
+    def render(self) -> np.ndarray | None:
         return self.vec.render()
 
     def close(self) -> None:

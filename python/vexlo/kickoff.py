@@ -70,3 +70,16 @@ class RandomKickoff:
         out.player_pos[chosen] = players
         out.player_vel[chosen] = 0.0
         return out
+
+
+class OpenKickoff:
+    """The regular kickoff places, without the kickoff barrier.
+
+    A reset always gives red the kickoff, and until the ball moves only the
+    kicking team may enter the centre circle. Writing the kickoff state back
+    with ``set_state`` starts play at once, so either side may take the ball:
+    the default for an agent playing blue against a still red team.
+    """
+
+    def __call__(self, view: View, state: State, mask: np.ndarray, rng: np.random.Generator) -> State | None:
+        return state if mask.any() else None

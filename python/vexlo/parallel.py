@@ -6,7 +6,7 @@ from typing import Any
 
 import numpy as np
 from gymnasium import spaces
-from pettingzoo import ParallelEnv as _PZParallelEnv
+from pettingzoo import ParallelEnv as _PZParallelEnv  # type: ignore[import-untyped]
 
 from .env import (KICK_PRESS, KICK_REARM, PLAYER_ACTION, ActionWriter, KickoffFn, ObservationFn,
                   RewardFn, apply_kickoff, infer_observation_space, make_core)
@@ -75,14 +75,14 @@ class ParallelEnv(_PZParallelEnv):
         obs_space = infer_observation_space(self.observation_fn, first, self.match_state)
         self._obs_spaces = {a: spaces.Box(obs_space.low, obs_space.high, obs_space.shape, obs_space.dtype)
                             for a in self.possible_agents}
-        self._act_spaces = {a: spaces.MultiDiscrete(PLAYER_ACTION) for a in self.possible_agents}
+        self._act_spaces = {a: spaces.MultiDiscrete(list(PLAYER_ACTION)) for a in self.possible_agents}
         self._rng = np.random.default_rng()
         self._renderer: Any = None
 
-    def observation_space(self, agent: str) -> spaces.Space:  # type: ignore[override]
+    def observation_space(self, agent: str) -> spaces.Space:
         return self._obs_spaces[agent]
 
-    def action_space(self, agent: str) -> spaces.Space:  # type: ignore[override]
+    def action_space(self, agent: str) -> spaces.Space:
         return self._act_spaces[agent]
 
     def _observe(self) -> dict[str, np.ndarray]:
@@ -122,14 +122,14 @@ class ParallelEnv(_PZParallelEnv):
         return obs, rewards, terminated, truncated, infos
 
     @property
-    def state_space(self) -> spaces.Space:  # type: ignore[override]
+    def state_space(self) -> spaces.Space:
         return self._obs_spaces[self.possible_agents[0]]
 
     def state(self) -> np.ndarray:
         """The whole match as one vector: the first agent's observation."""
         return self.observation_fn(self.views[self.possible_agents[0]], self.match_state)[0]
 
-    def render(self) -> np.ndarray | None:  # type: ignore[override]
+    def render(self) -> np.ndarray | None:
         if self.render_mode is None:
             return None
         from .render import Renderer

@@ -85,10 +85,9 @@ class Renderer:
         for pts in f.lines:
             draw.line([self._xy(float(x), float(y)) for x, y in pts], fill=WALL, width=lw, joint="curve")
         for p0, p1, team in zip(f.goal_p0, f.goal_p1, f.goal_team):
-            colour = TEAM_COLOURS.get(int(team), OTHER)
-            draw.line((*self._xy(*p0), *self._xy(*p1)), fill=colour, width=lw)
-        for (x, y, r), colour in zip(f.posts, f.post_colors):
-            self._circle(draw, float(x), float(y), float(r), fill=_hex(colour, OTHER))
+            draw.line((*self._xy(*p0), *self._xy(*p1)), fill=TEAM_COLOURS.get(int(team), OTHER), width=lw)
+        for (x, y, r), hex_colour in zip(f.posts, f.post_colors):
+            self._circle(draw, float(x), float(y), float(r), fill=_hex(hex_colour, OTHER))
         return img
 
     def draw(self, state: State, teams: Sequence[int], index: int = 0,

@@ -1,0 +1,87 @@
+"""Type stubs of the native match engine ``vexlo_core``."""
+
+from collections.abc import Sequence
+from typing import Any, SupportsIndex, final
+
+import numpy as np
+import numpy.typing as npt
+
+FLAG_RED: int
+FLAG_BLUE: int
+
+_F64 = npt.NDArray[np.float64]
+_I64 = npt.NDArray[np.int64]
+_Vec2 = tuple[float, float]
+_Offsets = Sequence[SupportsIndex] | npt.NDArray[np.integer[Any]]
+
+@final
+class VecEnv:
+    def __new__(
+        cls,
+        n_envs: SupportsIndex,
+        n_red: SupportsIndex,
+        n_blue: SupportsIndex,
+        step_limit: SupportsIndex = 2400,
+        tick_skip: SupportsIndex = 8,
+    ) -> VecEnv: ...
+    @staticmethod
+    def from_vxs(
+        vxs: str,
+        n_envs: SupportsIndex,
+        n_red: SupportsIndex,
+        n_blue: SupportsIndex,
+        step_limit: SupportsIndex = 2400,
+        tick_skip: SupportsIndex = 8,
+    ) -> VecEnv: ...
+    @property
+    def n_envs(self) -> int: ...
+    @property
+    def n_players(self) -> int: ...
+    @property
+    def obs_dim(self) -> int: ...
+    @property
+    def player_max_speed(self) -> float: ...
+    def teams(self) -> _I64: ...
+    def reset_all(self) -> None: ...
+    def reset_mask(self, mask: npt.NDArray[np.bool_]) -> None: ...
+    def physics_step(self, actions: _I64) -> npt.NDArray[np.int8]: ...
+    def rollout_bench(self, n_steps: SupportsIndex) -> int: ...
+    def snapshot(self) -> tuple[_F64, _F64, _F64, _F64, _I64]: ...
+    def set_state(
+        self,
+        ball_pos: _F64,
+        ball_vel: _F64,
+        player_pos: _F64,
+        player_vel: _F64,
+        steps: _I64 | None = None,
+    ) -> None: ...
+    def set_kick_rate_limit(self, min: SupportsIndex, cost: SupportsIndex, cap: SupportsIndex) -> None: ...
+    def set_player_cmask(self, mask: SupportsIndex) -> None: ...
+    def kick_state(self) -> tuple[_I64, _I64]: ...
+    def goals(self) -> tuple[_F64, _F64, _I64]: ...
+    def wall_segments(self) -> _F64: ...
+    def obstacle_discs(self) -> _F64: ...
+    def predict_ball(self, offsets: _Offsets) -> _F64: ...
+
+def disc_disc(
+    pa: _Vec2,
+    pb: _Vec2,
+    va: _Vec2,
+    vb: _Vec2,
+    ra: float,
+    rb: float,
+    ima: float,
+    imb: float,
+    ba: float,
+    bb: float,
+) -> tuple[_Vec2, _Vec2, _Vec2, _Vec2]: ...
+def disc_plane(
+    pd: _Vec2, normal: _Vec2, v: _Vec2, dist: float, radius: float, bd: float, bp: float
+) -> tuple[_Vec2, _Vec2]: ...
+def disc_vertex(
+    pd: _Vec2, pv: _Vec2, v: _Vec2, radius: float, bd: float, bv: float
+) -> tuple[_Vec2, _Vec2]: ...
+def segment_no_curve(pd: _Vec2, v0: _Vec2, v1: _Vec2) -> tuple[float, _Vec2] | None: ...
+def segment_curve(
+    pd: _Vec2, c: _Vec2, cr: float, t0: _Vec2, t1: _Vec2, curve: float
+) -> tuple[float, _Vec2] | None: ...

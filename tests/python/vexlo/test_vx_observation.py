@@ -1,0 +1,140 @@
+"""Team views, the default observation and the reward functions."""
+
+import numpy as np
+import pytest
+
+import vexlo
+from vx_helpers import put
+
+BALL = (100.0, 50.0)
+BALL_V = (3.0, -1.0)
+PLAYERS = [(-200.0, 20.0), (150.0, -30.0)]  # red, blue
+PLAYERS_V = [(1.0, 0.5), (-2.0, 0.0)]
+
+
+def observe(team, lookahead=(), n_envs=1):
+    env = vexlo.VectorEnv(n_envs, team=team, kickoff=None,
+                          observation=vexlo.TeamObservation(lookahead=lookahead))
+    env.reset(seed=0)
+    put(env.core, BALL, PLAYERS, ball_vel=BALL_V, player_vel=PLAYERS_V)
+    return env, env.observation_fn(env.view, vexlo.State.read(env.core))
+
+
+class TestLayout:
+    def test_red_view_by_hand(self):
+        _, obs = observe("red")
+        s = 1 / 370
+        expected = [
+            (100 + 370) * s, 50 * s, 3 * 0.2, -1 * 0.2,                 # ball
+            (-200 + 370) * s, 20 * s, 1 * 0.2, 0.5 * 0.2,               # self (red)
+            (150 + 370) * s, -30 * s, -2 * 0.2, 0.0,                    # opponent
+            (100 + 200) * s, (50 - 20) * s,                             # ball - self
+            2 - (100 + 370) * s, -50 * s,                               # opponent goal - ball
+        ]
+        np.testing.assert_allclose(obs[0], expected, rtol=1e-6)
+        assert obs.dtype == np.float32 and obs.shape == (1, 16)
+
+    def test_blue_view_mirrors_x_and_lists_blue_first(self):
+        _, obs = observe("blue")
+        s = 1 / 370
+        expected = [
+            (-100 + 370) * s, 50 * s, -3 * 0.2, -1 * 0.2,
+            (-150 + 370) * s, -30 * s, 2 * 0.2, 0.0,
+            (200 + 370) * s, 20 * s, -1 * 0.2, 0.5 * 0.2,
+            (-100 + 150) * s, (50 + 30) * s,
+            2 - (-100 + 370) * s, -50 * s,
+        ]
+        np.testing.assert_allclose(obs[0], expected, rtol=1e-6)
+
+    def test_first_entries_match_the_module_obs_dim(self):
+        env, obs = observe("red", lookahead=(4, 8, 16))
+        assert obs.shape[1] == env.core.obs_dim + 6 == vexlo.obs_size(2, 3)
+        assert env.single_observation_space.shape == (obs.shape[1],)
+
+    def test_lookahead_follows_the_ball(self):
+        env, obs = observe("red", lookahead=(1, 10))
+        ahead = obs[0, 16:].reshape(2, 2)
+        ball = obs[0, 0:2]
+        step = ahead[0] - ball
+        # One tick ahead moves by the current velocity (view units), then it slows down.
+        np.testing.assert_allclose(step, np.array(BALL_V) / 370, rtol=1e-5)
+        assert 1.0 < np.linalg.norm(ahead[1] - ball) / np.linalg.norm(step) < 10.0
+        if hasattr(env.core, "predict_ball"):
+            engine = env.core.predict_ball([1, 10])[0]
+            np.testing.assert_allclose(ahead, env.view.pos(engine), rtol=1e-6)
+
+    def test_bad_lookahead_rejected(self):
+        for bad in [(0,), (8, 4)]:
+            with pytest.raises(ValueError):
+                vexlo.TeamObservation(lookahead=bad)
+
+
+class TestViews:
+    def test_views_round_trip_and_goal_placement(self):
+        env = vexlo.VectorEnv(1, n_red=2, n_blue=3, team="blue")
+        v = env.view
+        assert v.slots.tolist() == [2, 3, 4, 0, 1] and v.n_own == 3 and v.sign == -1.0
+        np.testing.assert_allclose(v.own_goal, [0, 0], atol=1e-12)
+        np.testing.assert_allclose(v.opp_goal, [2, 0], atol=1e-12)
+        pts = np.array([[12.5, -40.0], [-300.0, 99.0]])
+        np.testing.assert_allclose(v.to_engine(v.pos(pts)), pts)
+
+    def test_self_slot_comes_first(self):
+        env = vexlo.VectorEnv(1, n_red=3, n_blue=1)
+        v = vexlo.View.of(env.core, env.field, "red", self_slot=2)
+        assert v.slots.tolist() == [2, 0, 1, 3]
+        with pytest.raises(ValueError):
+            vexlo.View.of(env.core, env.field, "red", self_slot=3)
+        with pytest.raises(ValueError):
+            vexlo.View.of(env.core, env.field, "green")
+
+    def test_mirrored_play_looks_the_same_to_both_sides(self):
+        # Red and blue agents making the same moves in their own views, each
+        # against a still opponent, see the same observations.
+        red = vexlo.VectorEnv(3, kickoff=vexlo.OpenKickoff())
+        blue = vexlo.VectorEnv(3, team="blue")
+        obs_r, _ = red.reset(seed=0)
+        obs_b, _ = blue.reset(seed=0)
+        rng = np.random.default_rng(1)
+        for _ in range(40):
+            np.testing.assert_allclose(obs_r, obs_b, atol=1e-6)
+            act = rng.integers(0, [3, 3, 2], size=(3, 3))
+            act[0] = vexlo.ChaseBall()(obs_r[:1])[0]
+            obs_r, r_r, *_ = red.step(act)
+            obs_b, r_b, *_ = blue.step(act)
+            np.testing.assert_array_equal(r_r, r_b)
+
+
+class TestRewards:
+    def test_goal_reward_signs(self):
+        env = vexlo.VectorEnv(1)
+        st = env.match_state
+        scored = np.array([-1, vexlo.FLAG_BLUE, vexlo.FLAG_RED], dtype=np.int8)
+        red_view = env.view
+        blue_view = env.opponent_view
+        assert vexlo.goal_reward(red_view, st, st, scored).tolist() == [0.0, 1.0, -1.0]
+        assert vexlo.goal_reward(blue_view, st, st, scored).tolist() == [0.0, -1.0, 1.0]
+
+    def test_shaping_telescopes_over_an_episode(self):
+        shaped = vexlo.ShapedReward(goal=0.0, ball_to_goal=1.0, player_to_ball=0.5)
+        env = vexlo.VectorEnv(2, reward=shaped, step_limit=10**6)
+        obs, _ = env.reset(seed=0)
+        first = env.match_state
+        total = np.zeros(2)
+        chase = vexlo.ChaseBall()
+        for _ in range(20):
+            obs, r, term, *_ = env.step(chase(obs))
+            assert not term.any()
+            total += r
+        expected = shaped._potential(env.view, env.match_state) - shaped._potential(env.view, first)
+        np.testing.assert_allclose(total, expected, atol=1e-9)
+        assert (total > 0).all()  # chasing the ball towards the goal is rewarded
+
+    def test_shaping_pays_nothing_on_the_scoring_step(self):
+        shaped = vexlo.ShapedReward(goal=1.0)
+        env = vexlo.VectorEnv(1, reward=shaped)
+        env.reset(seed=0)
+        put(env.core, (360.0, 0.0), [(0.0, -100.0), (0.0, 100.0)], ball_vel=(6.0, 0.0))
+        env.match_state = vexlo.State.read(env.core)
+        _, r, term, *_ = env.step(np.array([[1, 1, 0]]))
+        assert term[0] and r[0] == 1.0

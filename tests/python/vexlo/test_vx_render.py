@@ -1,0 +1,141 @@
+"""Stadium geometry, rendering and replays."""
+
+import base64
+import io
+import re
+
+import numpy as np
+import pytest
+from PIL import Image
+
+import vexlo
+import vexlo_core
+from vx_helpers import put
+
+
+def colour_at(img, renderer, x, y):
+    px = int(round((x - renderer.x0) * renderer.scale))
+    py = int(round((renderer.y1 - y) * renderer.scale))
+    return img[py, px].astype(int)
+
+
+class TestField:
+    def test_classic_text_matches_the_engine(self):
+        # The built-in stadium written out as text builds the same matches.
+        a = vexlo_core.VecEnv(2, 1, 1)
+        b = vexlo_core.VecEnv.from_vxs(vexlo.CLASSIC_VXS, 2, 1, 1)
+        rng = np.random.default_rng(0)
+        for _ in range(60):
+            act = rng.integers(-1, 2, size=(2, 2, 3)).astype(np.int64)
+            np.testing.assert_array_equal(a.physics_step(act), b.physics_step(act))
+        for x, y in zip(a.snapshot(), b.snapshot()):
+            np.testing.assert_array_equal(x, y)
+
+    def test_classic_geometry(self):
+        f = vexlo.Field.from_vxs(vexlo.CLASSIC_VXS)
+        np.testing.assert_array_equal(f.goal_p0, [[370, 64], [-370, 64]])
+        np.testing.assert_array_equal(f.goal_p1, [[370, -64], [-370, -64]])
+        assert f.goal_team.tolist() == [vexlo.FLAG_BLUE, vexlo.FLAG_RED]
+        np.testing.assert_array_equal(f.goal_centre(vexlo.FLAG_RED), [-370, 0])
+        np.testing.assert_array_equal(f.posts[:, 2], [8, 8, 8, 8])
+        assert f.pitch == (370.0, 170.0, 75.0) and f.extent == (-420.0, 420.0, -200.0, 200.0)
+        # Straight ball walls (net backs, boundary beside the goals) then the planes.
+        assert len(f.walls) == 6 + 6
+        assert [3000.0, -200.0, -3000.0, -200.0] in f.walls.tolist()
+        assert [-420.0, -3000.0, -420.0, 3000.0] in f.walls.tolist()
+        # Visible walls: the six net pieces, four of them rounded corners.
+        assert sorted(len(p) for p in f.lines) == [2, 2, 24, 24, 24, 24]
+
+    def test_engine_queries_agree_with_the_text(self):
+        core = vexlo_core.VecEnv(1, 1, 1)
+        f = vexlo.Field.from_core(core)
+        ref = vexlo.Field.from_vxs(vexlo.CLASSIC_VXS)
+        np.testing.assert_array_equal(f.goal_p0, ref.goal_p0)
+        np.testing.assert_array_equal(f.goal_team, ref.goal_team)
+        if hasattr(core, "wall_segments"):
+            np.testing.assert_array_equal(np.sort(f.walls, axis=0), np.sort(ref.walls, axis=0))
+            np.testing.assert_array_equal(np.sort(core.obstacle_discs(), axis=0), np.sort(ref.posts, axis=0))
+
+    @pytest.mark.parametrize("curve", [90.0, -90.0, 180.0, 270.0, -300.0])
+    def test_arcs_have_the_curve_angle(self, curve):
+        pts = vexlo.field.arc_points((0.0, 0.0), (10.0, 0.0), curve, samples=33)
+        ends = {tuple(np.round(pts[0], 9)), tuple(np.round(pts[-1], 9))}
+        assert ends == {(0.0, 0.0), (10.0, 0.0)}
+        half = np.radians(abs(curve)) / 2
+        radius = 5.0 / np.sin(half)
+        sagitta = radius * (1 - np.cos(half))
+        # The middle sample is the arc's furthest point from the chord. The
+        # engine frame reverses the file's y, so a positive curve bulges to +y.
+        mid = pts[16] - [5.0, 0.0]
+        np.testing.assert_allclose(mid, [0.0, np.sign(curve) * sagitta], atol=1e-9)
+        spans = np.linalg.norm(np.diff(pts, axis=0), axis=1)
+        np.testing.assert_allclose(spans, 2 * radius * np.sin(np.radians(abs(curve)) / 64), rtol=1e-9)
+
+    def test_straight_and_degenerate_curves(self):
+        assert len(vexlo.field.arc_points((0, 0), (1, 0), None)) == 2
+        assert len(vexlo.field.arc_points((0, 0), (1, 0), 5.0)) == 2  # below the arc range
+
+
+class TestRendering:
+    def test_frame_shows_players_ball_and_goals_where_they_are(self):
+        env = vexlo.VectorEnv(2, render_mode="rgb_array")
+        env.reset(seed=0)
+        put(env.core, (60.0, -40.0), [(-150.0, 80.0), (200.0, 0.0)])
+        img = env.render()
+        r = env._renderer
+        assert img.dtype == np.uint8 and img.shape == (430, 870, 3)
+        red, blue = colour_at(img, r, -150, 80), colour_at(img, r, 200, 0)
+        assert red[0] > red[2] + 80 and blue[2] > blue[0] + 80
+        assert (colour_at(img, r, 60, -40) > 240).all()  # white ball
+        left_goal = colour_at(img, r, -370, 30)
+        assert left_goal[0] > left_goal[2] + 50  # red defends the left goal line
+        # A moved ball is drawn elsewhere.
+        put(env.core, (-60.0, 40.0), [(-150.0, 80.0), (200.0, 0.0)])
+        img2 = env.render()
+        assert not (colour_at(img2, r, 60, -40) > 240).all()
+        assert (colour_at(img2, r, -60, 40) > 240).all()
+
+    def test_render_needs_rgb_array_mode(self):
+        with pytest.warns(UserWarning):
+            assert vexlo.VectorEnv(1).render() is None
+        with pytest.raises(ValueError):
+            vexlo.VectorEnv(1, render_mode="human")
+
+    def test_parallel_env_renders(self):
+        env = vexlo.ParallelEnv(1, 1, render_mode="rgb_array")
+        env.reset(seed=0)
+        assert env.render().shape == (430, 870, 3)
+
+
+class TestReplays:
+    @pytest.fixture(scope="class")
+    def frames(self):
+        env = vexlo.VectorEnv(1, render_mode="rgb_array", step_limit=12 * 8)
+        return vexlo.record_episode(env, vexlo.ChaseBall(), seed=0)
+
+    def test_episode_frames(self, frames):
+        assert len(frames) == 13  # the start and one per step until truncation
+        assert not np.array_equal(frames[0], frames[-1])
+
+    def test_gif(self, frames, tmp_path):
+        path = tmp_path / "episode.gif"
+        vexlo.save_gif(frames, path, fps=20)
+        with Image.open(path) as gif:
+            assert gif.n_frames == len(frames) and gif.size == (870, 430)
+            assert gif.info["duration"] == 50
+
+    def test_html(self, frames, tmp_path):
+        path = tmp_path / "episode.html"
+        vexlo.save_html(frames[:3], path, title="a <b> c")
+        text = path.read_text()
+        data = re.findall(r'"([A-Za-z0-9+/=]{100,})"', text)
+        assert len(data) == 3 and "a &lt;b&gt; c" in text
+        first = np.asarray(Image.open(io.BytesIO(base64.b64decode(data[0]))).convert("RGB"))
+        assert first.shape == frames[0].shape
+        assert np.abs(first.astype(int) - frames[0]).mean() < 8  # palette-reduced copy
+
+    def test_empty_replays_rejected(self, tmp_path):
+        with pytest.raises(ValueError):
+            vexlo.save_gif([], tmp_path / "x.gif")
+        with pytest.raises(ValueError):
+            vexlo.save_html([], tmp_path / "x.html")

@@ -1,0 +1,196 @@
+"""Episode semantics of vexlo.VectorEnv: autoreset, termination, truncation,
+actions, opponents, seeding and kickoffs."""
+
+import gymnasium as gym
+import numpy as np
+import pytest
+from gymnasium.vector import AutoresetMode, SyncVectorEnv
+
+import vexlo
+from vx_helpers import mixed_policy, put
+
+STILL = np.array([1, 1, 0])
+
+
+class TestAgainstGymnasiumSyncVectorEnv:
+    """The batched env must behave exactly like Gymnasium's own vector env
+    wrapped around independent single matches."""
+
+    @pytest.mark.parametrize("mode", [AutoresetMode.NEXT_STEP, AutoresetMode.SAME_STEP])
+    def test_identical_transitions(self, mode):
+        n, limit = 6, 45 * 8
+        ours = vexlo.VectorEnv(n, step_limit=limit, autoreset_mode=mode)
+        ref = SyncVectorEnv([lambda: vexlo.SingleEnv(step_limit=limit) for _ in range(n)],
+                            autoreset_mode=mode)
+        pol_a, pol_b = mixed_policy(seed=3), mixed_policy(seed=3)
+        obs_a, _ = ours.reset(seed=1)
+        obs_b, _ = ref.reset(seed=1)
+        np.testing.assert_array_equal(obs_a, obs_b)
+        seen = {"term": 0, "trunc": 0}
+        for _ in range(150):
+            out_a = ours.step(pol_a(obs_a))
+            out_b = ref.step(pol_b(obs_b))
+            obs_a, obs_b = out_a[0], out_b[0]
+            for x, y in zip(out_a[:4], out_b[:4]):
+                np.testing.assert_array_equal(x, y)
+            if mode == AutoresetMode.SAME_STEP:
+                assert set(out_a[4]) >= {"final_obs", "_final_obs"} or not (out_a[2] | out_a[3]).any()
+                for i in np.flatnonzero(out_a[2] | out_a[3]):
+                    np.testing.assert_array_equal(out_a[4]["final_obs"][i], out_b[4]["final_obs"][i])
+            seen["term"] += int(out_a[2].sum())
+            seen["trunc"] += int(out_a[3].sum())
+        # The run must have exercised both ways of ending an episode.
+        assert seen["term"] > 0 and seen["trunc"] > 0
+
+
+class TestEpisodeEnds:
+    def test_truncation_counts_physics_ticks(self):
+        env = vexlo.VectorEnv(2, step_limit=20, tick_skip=8)  # 20 ticks -> third step
+        env.reset(seed=0)
+        still = np.tile(STILL, (2, 1))
+        flags = [env.step(still)[3].copy() for _ in range(4)]
+        assert [f.tolist() for f in flags] == [[False, False], [False, False], [True, True], [False, False]]
+
+    def test_goal_terminates_with_signed_reward(self):
+        for team, ball_x, expected in (("red", 360.0, 1.0), ("red", -360.0, -1.0),
+                                       ("blue", -360.0, 1.0), ("blue", 360.0, -1.0)):
+            env = vexlo.VectorEnv(1, team=team)
+            env.reset(seed=0)
+            speed = 6.0 if ball_x > 0 else -6.0
+            put(env.core, (ball_x, 0.0), [(0.0, -100.0), (0.0, 100.0)], ball_vel=(speed, 0.0))
+            env.match_state = vexlo.State.read(env.core)
+            _, reward, term, trunc, _ = env.step(np.array([STILL]))
+            assert term[0] and not trunc[0] and reward[0] == expected, team
+
+    def test_next_step_restart_returns_kickoff_and_ignores_action(self):
+        env = vexlo.VectorEnv(2)
+        start, _ = env.reset(seed=0)
+        put(env.core, (360.0, 0.0), [(0.0, -100.0), (0.0, 100.0)], ball_vel=(6.0, 0.0))
+        env.match_state = vexlo.State.read(env.core)
+        _, _, term, _, _ = env.step(np.tile(STILL, (2, 1)))
+        assert term.all()
+        obs, reward, term, trunc, _ = env.step(np.tile([2, 2, 1], (2, 1)))
+        np.testing.assert_array_equal(obs, start)
+        assert not (reward.any() or term.any() or trunc.any())
+        assert (env.match_state.steps == 0).all()
+
+    def test_disabled_mode_partial_reset(self):
+        env = vexlo.VectorEnv(3, autoreset_mode="Disabled")
+        first, _ = env.reset(seed=0)
+        for _ in range(3):
+            obs, *_ = env.step(np.tile([2, 1, 0], (3, 1)))
+        mask = np.array([False, True, False])
+        obs2, _ = env.reset(options={"reset_mask": mask})
+        np.testing.assert_array_equal(obs2[1], first[1])
+        np.testing.assert_array_equal(obs2[[0, 2]], obs[[0, 2]])
+        assert env.match_state.steps.tolist() == [24, 0, 24]
+        with pytest.raises(ValueError):
+            env.reset(options={"reset_mask": np.ones(2, bool)})
+
+
+class TestActions:
+    @pytest.mark.parametrize("team,slot,x_sign", [("red", 0, 1.0), ("blue", 1, -1.0)])
+    def test_dx_is_towards_the_opponent_goal_dy_is_not_mirrored(self, team, slot, x_sign):
+        env = vexlo.VectorEnv(1, team=team)
+        env.reset(seed=0)
+        start = env.match_state.player_pos[0, slot].copy()
+        for _ in range(3):
+            env.step(np.array([[2, 2, 0]]))
+        moved = env.match_state.player_pos[0, slot] - start
+        assert moved[0] * x_sign > 1.0 and moved[1] > 1.0
+        other = 1 - slot
+        np.testing.assert_array_equal(env.match_state.player_vel[0, other], [0.0, 0.0])
+
+    def test_two_players_each_get_their_own_digits(self):
+        env = vexlo.VectorEnv(2, n_red=2, n_blue=1)
+        assert env.single_action_space.nvec.tolist() == [3, 3, 2, 3, 3, 2]
+        env.reset(seed=0)
+        env.step(np.array([[0, 1, 0, 1, 2, 0], [1, 1, 0, 1, 1, 0]]))
+        vel = env.match_state.player_vel
+        assert vel[0, 0, 0] < 0 and vel[0, 0, 1] == 0
+        assert vel[0, 1, 0] == 0 and vel[0, 1, 1] > 0
+        assert not vel[1].any()
+
+    def test_kick_digit_kicks_the_ball(self):
+        env = vexlo.VectorEnv(1)
+        env.reset(seed=0)
+        put(env.core, (-250.0, 0.0), [(-278.0, 0.0), (300.0, 0.0)])
+        env.match_state = vexlo.State.read(env.core)
+        env.step(np.array([[1, 1, 1]]))
+        assert env.match_state.ball_vel[0, 0] > 1.0
+
+
+class TestOpponent:
+    def test_opponent_sees_its_own_view_and_drives_its_own_slots(self):
+        received = []
+
+        def chase(obs):
+            received.append(obs.copy())
+            return vexlo.ChaseBall()(obs)
+
+        env = vexlo.VectorEnv(2, opponent=chase)
+        mirror = vexlo.VectorEnv(2, team="blue", kickoff=None)  # red's kickoff in both
+        env.reset(seed=0)
+        mirror_obs, _ = mirror.reset(seed=0)
+        for k in range(5):
+            env.step(np.tile(STILL, (2, 1)))
+            # The opponent was handed exactly what a blue agent sees.
+            np.testing.assert_array_equal(received[k], mirror_obs)
+            mirror_obs, *_ = mirror.step(vexlo.ChaseBall()(mirror_obs))
+            np.testing.assert_array_equal(env.match_state.player_pos, mirror.match_state.player_pos)
+        # The blue chaser ran towards the ball at the centre; red stayed put.
+        assert env.match_state.player_pos[0, 1, 0] < 277.5 - 5.0
+        assert env.match_state.player_pos[0, 0, 0] == -277.5
+
+
+class TestSeedingAndKickoff:
+    def test_seeded_random_kickoffs_repeat_and_differ(self):
+        env = vexlo.VectorEnv(8, kickoff=vexlo.RandomKickoff(ball_speed=2.0))
+        a, _ = env.reset(seed=5)
+        b, _ = env.reset(seed=5)
+        c, _ = env.reset(seed=6)
+        np.testing.assert_array_equal(a, b)
+        assert not np.array_equal(a, c)
+        s = env.match_state
+        assert (np.abs(s.ball_pos) <= [370 * 0.8, 170 * 0.8]).all()
+        assert (np.abs(s.player_pos) <= [370 * 0.9, 170 * 0.9]).all()
+        gap = np.linalg.norm(s.player_pos - s.ball_pos[:, None], axis=-1)
+        assert (gap >= 25.0).all() and (s.steps == 0).all()
+        assert len({tuple(r) for r in np.round(s.ball_pos, 6)}) == 8  # every env drawn anew
+
+    def test_restart_places_only_ended_envs(self):
+        env = vexlo.VectorEnv(4, kickoff=vexlo.RandomKickoff(), step_limit=16)
+        env.reset(seed=0)
+        before = env.match_state.copy()
+        env.step(np.tile(STILL, (4, 1)))
+        env.step(np.tile(STILL, (4, 1)))  # all truncated now
+        env.step(np.tile(STILL, (4, 1)))  # all restarted from new random places
+        after = env.match_state
+        assert not np.allclose(after.ball_pos, before.ball_pos)
+        assert (after.steps == 0).all()
+
+    def test_probability_zero_keeps_the_regular_kickoff(self):
+        plain, _ = vexlo.VectorEnv(3).reset(seed=1)
+        same, _ = vexlo.VectorEnv(3, kickoff=vexlo.RandomKickoff(probability=0.0)).reset(seed=1)
+        np.testing.assert_array_equal(plain, same)
+
+    @pytest.mark.parametrize("kickoff,moves", [("auto", True), (None, False)])
+    def test_blue_side_reaches_the_ball_only_without_the_barrier(self, kickoff, moves):
+        # Red kicks off after every reset and the kickoff barrier keeps blue out
+        # of the centre circle until the ball moves; the blue side's default
+        # start lifts it so a blue agent facing a still red team can play.
+        env = vexlo.VectorEnv(1, team="blue", kickoff=kickoff)
+        obs, _ = env.reset(seed=0)
+        chase = vexlo.ChaseBall()
+        travelled = 0.0
+        for _ in range(25):
+            obs, *_ = env.step(chase(obs))
+            travelled = max(travelled, float(np.abs(env.match_state.ball_pos[0]).max()))
+        assert (travelled > 1.0) == moves
+
+
+def test_registered_with_gymnasium():
+    env = gym.make_vec("vexlo/Vexlo-v0", num_envs=3, vectorization_mode="vector_entry_point")
+    obs, _ = env.reset(seed=0)
+    assert obs.shape == (3,) + env.single_observation_space.shape
+    assert isinstance(env.unwrapped, vexlo.VectorEnv)

@@ -1,0 +1,34 @@
+import numpy as np
+
+import vexlo
+
+
+def put(core, ball_pos, player_pos, ball_vel=(0.0, 0.0), player_vel=None, steps=None):
+    """Places the same ball and players into every environment of ``core``."""
+    n, p = core.n_envs, core.n_players
+    pv = np.zeros((p, 2)) if player_vel is None else np.asarray(player_vel, np.float64)
+    vexlo.State(
+        np.tile(np.asarray(ball_pos, np.float64), (n, 1)),
+        np.tile(np.asarray(ball_vel, np.float64), (n, 1)),
+        np.tile(np.asarray(player_pos, np.float64), (n, 1, 1)),
+        np.tile(pv, (n, 1, 1)),
+        np.zeros(n, np.int64) if steps is None else np.asarray(steps, np.int64),
+    ).write(core)
+
+
+def mixed_policy(n_players_total=2, seed=0):
+    """Chases the ball in even environments and acts randomly in odd ones.
+
+    The choice depends only on the observation row, so two implementations fed
+    the same observations receive the same actions.
+    """
+    chase = vexlo.ChaseBall(n_total=n_players_total)
+    rng = np.random.default_rng(seed)
+
+    def policy(obs):
+        acts = chase(obs)
+        noise = rng.integers(0, [3, 3, 2], size=acts.shape)
+        acts[1::2] = noise[1::2]
+        return acts
+
+    return policy
