@@ -8,7 +8,6 @@ import textwrap
 
 import pytest
 
-import vexlo
 import vexlo_core
 
 pytest.importorskip("mypy")
@@ -54,9 +53,10 @@ def test_package_and_usage_type_check(tmp_path):
         core.reset_mask([True, False])  # error: a list is not an array
         core.from_vxs(1, 1, 1, 1)  # error: the stadium is text
     """))
-    pkg = pathlib.Path(vexlo.__file__).parent
-    res = mypy("mypy", "--disallow-untyped-defs", "--warn-unused-ignores", str(pkg), str(sample),
-               cwd=tmp_path)
+    # The installed package (it ships py.typed), then a user's script.
+    res = mypy("mypy", "--disallow-untyped-defs", "--warn-unused-ignores", "-p", "vexlo", cwd=tmp_path)
+    assert res.returncode == 0, res.stdout + res.stderr
+    res = mypy("mypy", str(sample), cwd=tmp_path)
     expected = [str(i + 1) for i, line in enumerate(sample.read_text().splitlines()) if "# error" in line]
     errors = [line for line in res.stdout.splitlines() if ": error:" in line]
     assert [e.split(":")[1] for e in errors] == expected, res.stdout
