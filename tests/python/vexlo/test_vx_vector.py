@@ -16,11 +16,13 @@ class TestAgainstGymnasiumSyncVectorEnv:
     """The batched env must behave exactly like Gymnasium's own vector env
     wrapped around independent single matches."""
 
-    @pytest.mark.parametrize("mode", [AutoresetMode.NEXT_STEP, AutoresetMode.SAME_STEP])
-    def test_identical_transitions(self, mode):
+    @pytest.mark.parametrize("mode,reward", [(AutoresetMode.NEXT_STEP, None),
+                                             (AutoresetMode.SAME_STEP, None),
+                                             (AutoresetMode.NEXT_STEP, vexlo.ShapedReward())])
+    def test_identical_transitions(self, mode, reward):
         n, limit = 6, 45 * 8
-        ours = vexlo.VectorEnv(n, step_limit=limit, autoreset_mode=mode)
-        ref = SyncVectorEnv([lambda: vexlo.SingleEnv(step_limit=limit) for _ in range(n)],
+        ours = vexlo.VectorEnv(n, step_limit=limit, autoreset_mode=mode, reward=reward)
+        ref = SyncVectorEnv([lambda: vexlo.SingleEnv(step_limit=limit, reward=reward) for _ in range(n)],
                             autoreset_mode=mode)
         pol_a, pol_b = mixed_policy(seed=3), mixed_policy(seed=3)
         obs_a, _ = ours.reset(seed=1)
@@ -157,6 +159,14 @@ class TestSeedingAndKickoff:
         gap = np.linalg.norm(s.player_pos - s.ball_pos[:, None], axis=-1)
         assert (gap >= 25.0).all() and (s.steps == 0).all()
         assert len({tuple(r) for r in np.round(s.ball_pos, 6)}) == 8  # every env drawn anew
+
+    def test_players_never_start_on_the_ball(self):
+        kick = vexlo.RandomKickoff(ball_area=0.3, player_area=0.3)
+        env = vexlo.VectorEnv(256, n_red=2, n_blue=2, kickoff=kick)
+        env.reset(seed=3)
+        s = env.match_state
+        gap = np.linalg.norm(s.player_pos - s.ball_pos[:, None], axis=-1)
+        assert gap.min() >= 27.0
 
     def test_restart_places_only_ended_envs(self):
         env = vexlo.VectorEnv(4, kickoff=vexlo.RandomKickoff(), step_limit=16)
