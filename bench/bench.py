@@ -5,7 +5,8 @@
 For each team size: rollout_bench ticks per second with one worker (measured
 in a child process limited to one processor before the module is used) and
 with every available processor, then the time per physics_step call at
-N = 1 and N = envs with tick_skip 8.
+N = 1 and N = envs with tick_skip 8; last, the time per predict_ball call for
+offsets 1..64 on N = envs moving balls.
 """
 import argparse
 import os
@@ -40,6 +41,21 @@ def step_call_time(n_envs, red, blue, calls):
     return (time.perf_counter() - start) / calls
 
 
+def predict_call_time(n_envs, calls):
+    import vexlo_core
+    env = vexlo_core.VecEnv(n_envs, 1, 1)
+    rng = np.random.default_rng(0)
+    ball_pos = np.column_stack([rng.uniform(-360, 360, n_envs), rng.uniform(-160, 160, n_envs)])
+    player_pos = np.tile([[-400.0, 185.0], [-400.0, -185.0]], (n_envs, 1, 1))
+    env.set_state(ball_pos, rng.uniform(-10, 10, (n_envs, 2)), player_pos, np.zeros((n_envs, 2, 2)))
+    offsets = list(range(1, 65))
+    env.predict_ball(offsets)
+    start = time.perf_counter()
+    for _ in range(calls):
+        env.predict_ball(offsets)
+    return (time.perf_counter() - start) / calls
+
+
 def one_worker_rates(args):
     """Runs the rollout part again in a child limited to one processor."""
     code = (
@@ -71,6 +87,8 @@ def main():
               f"{cpus} workers: {many:14,.0f} ticks/s  (x{many / one:.2f})")
         print(f"{red}v{blue}  physics_step   N=1: {small * 1e6:9.2f} us/call   "
               f"N={args.envs}: {large * 1e6:9.1f} us/call  (tick_skip 8)")
+    predict = predict_call_time(args.envs, max(args.calls // 10, 20))
+    print(f"predict_ball   offsets 1..64, N={args.envs}: {predict * 1e6:9.1f} us/call")
 
 
 if __name__ == "__main__":
