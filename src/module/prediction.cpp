@@ -77,11 +77,11 @@ PyObject* vecenv_predict_ball(PyObject* self, PyObject* const* args, Py_ssize_t 
     const std::size_t k = offsets.size();
     const PredictionPlan plan = plan_prediction(std::move(offsets));
     const npy_intp dims[3] = {static_cast<npy_intp>(n), static_cast<npy_intp>(k), 2};
-    double* data = nullptr;
-    Ref result = new_array(3, dims, NPY_FLOAT64, data);
+    Vec2* rows = nullptr;
+    Ref result = new_array(3, dims, NPY_FLOAT64, rows);
     if (!result) return nullptr;
     if (k == 0) return result.release();
-    PredictTask task{b.worlds.data(), &plan, reinterpret_cast<Vec2*>(data), k};
+    PredictTask task{b.worlds.data(), &plan, rows, k};
     pool::parallel_for(n, task);
     return result.release();
 }
