@@ -12,31 +12,6 @@
 
 namespace vexlo::test {
 
-inline Segment wall_segment(Vec2 v0, Vec2 v1, double bias = 0.0) {
-    Segment s;
-    s.v0 = v0;
-    s.v1 = v1;
-    s.b_coef = 0.45;
-    s.bias = bias;
-    s.c_group = flag::FLAG_WALL;
-    s.c_mask = flag::FLAG_ALL;
-    return s;
-}
-
-inline Segment arc_segment(Vec2 center, double radius, Vec2 t0, Vec2 t1, double curve_f,
-                           std::int64_t group, std::int64_t mask) {
-    Segment s;
-    s.center = center;
-    s.arc_radius = radius;
-    s.t0 = t0;
-    s.t1 = t1;
-    s.curve_f = curve_f;
-    s.b_coef = 0.1;
-    s.c_group = group;
-    s.c_mask = mask;
-    return s;
-}
-
 inline World arena(std::uint64_t seed) {
     std::mt19937_64 rng(seed);
     auto jitter = [&] { return static_cast<double>(rng() % 2001) / 100.0 - 10.0; };

@@ -54,6 +54,31 @@ inline Disc post_disc(Vec2 pos) {
     return d;
 }
 
+inline Segment wall_segment(Vec2 v0, Vec2 v1, double bias = 0.0, double b_coef = 0.45) {
+    Segment s;
+    s.v0 = v0;
+    s.v1 = v1;
+    s.b_coef = b_coef;
+    s.bias = bias;
+    s.c_group = flag::FLAG_WALL;
+    s.c_mask = flag::FLAG_ALL;
+    return s;
+}
+
+inline Segment arc_segment(Vec2 center, double radius, Vec2 t0, Vec2 t1, double curve_f,
+                           std::int64_t group, std::int64_t mask) {
+    Segment s;
+    s.center = center;
+    s.arc_radius = radius;
+    s.t0 = t0;
+    s.t1 = t1;
+    s.curve_f = curve_f;
+    s.b_coef = 0.1;
+    s.c_group = group;
+    s.c_mask = mask;
+    return s;
+}
+
 // A world with the given ball, stadium discs and players (players in slot
 // order), in the Playing phase, with the default kick rate limit.
 inline World make_world(Disc ball, std::vector<Disc> stadium, std::vector<Disc> players) {

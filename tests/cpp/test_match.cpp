@@ -115,10 +115,7 @@ TEST(Scoring, DelayEndsInTheKickoffPlacementOfTheConcedingTeam) {
 // A red player resting on a barrier that only the red kickoff group meets.
 World barrier_world() {
     World w = make_world(ball_disc({0, 0}), {}, {player_disc(flag::FLAG_RED, {50, 5})});
-    Segment barrier;
-    barrier.v0 = {0, 0};
-    barrier.v1 = {100, 0};
-    barrier.b_coef = 0.1;
+    Segment barrier = test::wall_segment({0, 0}, {100, 0}, 0.0, 0.1);
     barrier.c_group = flag::FLAG_RED_KO;
     barrier.c_mask = flag::FLAG_RED | flag::FLAG_BLUE;
     w.segments.push_back(barrier);
@@ -202,19 +199,9 @@ TEST(Collisions, MaskTestNeedsBothDirections) {
 
 TEST(Collisions, SegmentArcHoldsTheBallInsideAGoalNet) {
     // A quarter arc around (0, 0) of radius 50 from (50, 0) to (0, 50).
-    Segment arc;
-    arc.v0 = {50, 0};
-    arc.v1 = {0, 50};
-    arc.center = {0, 0};
-    arc.t0 = {0, 50};
-    arc.t1 = {50, 0};
-    arc.curve_f = 1.0000000000000002;
-    arc.arc_radius = 50;
-    arc.b_coef = 0.1;
-    arc.c_group = flag::FLAG_WALL;
-    arc.c_mask = flag::FLAG_ALL;
     World w = make_world(ball_disc({30, 30}, {5, 5}), {}, {});
-    w.segments.push_back(arc);
+    w.segments.push_back(test::arc_segment({0, 0}, 50, {0, 50}, {50, 0}, 1.0000000000000002,
+                                           flag::FLAG_WALL, flag::FLAG_ALL));
     for (int t = 0; t < 40; ++t) idle_tick(w);
     const double r = std::sqrt(length_sq(w.ball().pos));
     EXPECT_LE(r, 40.0 + 1e-9);

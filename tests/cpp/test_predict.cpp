@@ -20,26 +20,10 @@ World box_world(Vec2 ball_pos, Vec2 ball_vel) {
     const std::int64_t wall = flag::FLAG_WALL, all = flag::FLAG_ALL;
     w.planes = {Plane{{0, 1}, -200, 0.5, wall, all}, Plane{{0, -2}, -200, 0.5, wall, all},
                 Plane{{1, 0}, -420, 0.5, wall, all}, Plane{{-1, 0}, -420, 0.5, wall, all}};
-    Segment straight;
-    straight.v0 = {-300, -100};
-    straight.v1 = {-300, 100};
-    straight.b_coef = 0.8;
-    straight.c_group = wall;
-    straight.c_mask = all;
-    Segment arc;
-    arc.v0 = {400, 150};
-    arc.v1 = {350, 200};
-    arc.center = {350, 150};
-    arc.t0 = {0, 50};
-    arc.t1 = {50, 0};
-    arc.curve_f = 1.0000000000000002;
-    arc.arc_radius = 50;
-    arc.b_coef = 0.1;
-    arc.c_group = wall;
-    arc.c_mask = all;
-    Segment barrier = straight;
-    barrier.v0 = {0, -200};
-    barrier.v1 = {0, 200};
+    const Segment straight = test::wall_segment({-300, -100}, {-300, 100}, 0.0, 0.8);
+    const Segment arc =
+        test::arc_segment({350, 150}, 50, {0, 50}, {50, 0}, 1.0000000000000002, wall, all);
+    Segment barrier = test::wall_segment({0, -200}, {0, 200}, 0.0, 0.8);
     barrier.c_group = flag::FLAG_RED_KO;
     barrier.c_mask = flag::FLAG_RED | flag::FLAG_BLUE;
     w.segments = {straight, arc, barrier};
