@@ -176,6 +176,7 @@ class VectorEnv(gym.vector.VectorEnv):
         self.single_observation_space = observation_space
         self.observation_space = batch_space(self.single_observation_space, self.num_envs)
         self._pending = np.zeros(self.num_envs, dtype=bool)
+        self._any_pending = False
         self._renderer: Any = None
 
     # -- episode control -------------------------------------------------
@@ -194,6 +195,7 @@ class VectorEnv(gym.vector.VectorEnv):
             self.core.reset_mask(mask)
         apply_kickoff(self.kickoff_fn, self.view, self.core, mask, self.np_random)
         self._pending &= ~mask
+        self._any_pending = bool(self._pending.any())
         self.match_state = State.read(self.core)
         return self.observation_fn(self.view, self.match_state), {}
 
@@ -206,14 +208,17 @@ class VectorEnv(gym.vector.VectorEnv):
         scored = self.core.physics_step(self._actions)
 
         pending = self._pending
-        restarted = self.autoreset_mode == AutoresetMode.NEXT_STEP and pending.any()
+        restarted = self._any_pending and self.autoreset_mode == AutoresetMode.NEXT_STEP
         if restarted:
             self.core.reset_mask(pending)
             apply_kickoff(self.kickoff_fn, self.view, self.core, pending, self.np_random)
         state = State.read(self.core)
 
         terminated = scored >= 0
-        truncated = (state.steps >= self.step_limit) & ~terminated
+        truncated = state.steps >= self.step_limit
+        any_goal = bool(terminated.any())
+        if any_goal:
+            truncated &= ~terminated
         reward = np.asarray(self.reward_fn(self.view, prev, state, scored), dtype=np.float64)
         if restarted:
             terminated[pending] = False
@@ -222,8 +227,9 @@ class VectorEnv(gym.vector.VectorEnv):
         obs = self.observation_fn(self.view, state)
         infos: dict[str, Any] = {}
 
-        done = terminated | truncated
-        if self.autoreset_mode == AutoresetMode.SAME_STEP and done.any():
+        done = (terminated | truncated) if any_goal or restarted else truncated.copy()
+        any_done = bool(done.any())
+        if any_done and self.autoreset_mode == AutoresetMode.SAME_STEP:
             final = np.full(self.num_envs, None, dtype=object)
             for i in np.flatnonzero(done):
                 final[i] = obs[i]
@@ -234,7 +240,8 @@ class VectorEnv(gym.vector.VectorEnv):
             state = State.read(self.core)
             obs = np.asarray(obs).copy()
             obs[done] = np.asarray(self.observation_fn(self.view, state))[done]
-        self._pending = done if self.autoreset_mode == AutoresetMode.NEXT_STEP else np.zeros_like(done)
+        if self.autoreset_mode == AutoresetMode.NEXT_STEP:
+            self._pending, self._any_pending = done, any_done
         self.match_state = state
         return obs, reward, terminated, truncated, infos
 

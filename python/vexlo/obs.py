@@ -10,6 +10,7 @@ which is what lets one policy play either side.
 from __future__ import annotations
 
 from dataclasses import dataclass
+from functools import cached_property
 from typing import Sequence
 
 import numpy as np
@@ -93,6 +94,11 @@ class View:
             tick_skip=int(tick_skip), step_limit=int(step_limit),
         )
 
+    @cached_property
+    def in_slot_order(self) -> bool:
+        """Whether ``slots`` is simply 0, 1, ..., P-1 (red's team view)."""
+        return bool((self.slots == np.arange(len(self.slots))).all())
+
     @property
     def opponent(self) -> int:
         """The other team's flag."""
@@ -141,8 +147,11 @@ class TeamObservation:
                           touches the ball), x then y per offset
     ====================  =========================================================
 
-    The first ``4P + 8`` entries match the module's ``obs_dim``. Without the
-    module's ``predict_ball`` the lookahead falls back to damped straight flight.
+    The first ``4P + 8`` entries match the module's ``obs_dim``. The lookahead
+    asks the engine about its current balls, so ``state`` must be the engine's
+    current state (as it is for every call the environments make); calls with
+    the same ``State`` object share one prediction. Without the module's
+    ``predict_ball`` the lookahead falls back to damped straight flight.
     """
 
     def __init__(self, lookahead: Sequence[int] = (8,)) -> None:
@@ -153,6 +162,7 @@ class TeamObservation:
         self._offsets = np.array(offsets, dtype=np.int64)
         damp = _BALL_DAMPING ** self._offsets.astype(np.float64)
         self._flight = ((1.0 - damp) / (1.0 - _BALL_DAMPING))[None, :, None]
+        self._cached: tuple[State, vexlo_core.VecEnv, np.ndarray] | None = None
 
     def size(self, n_players: int) -> int:
         return obs_size(n_players, len(self.lookahead))
@@ -160,23 +170,35 @@ class TeamObservation:
     def __call__(self, view: View, state: State) -> np.ndarray:
         n = state.ball_pos.shape[0]
         p = view.n_players
-        out = np.empty((n, self.size(p)), dtype=np.float32)
-        ball = state.ball_pos * view.pos_mul - view.pos_off
-        out[:, 0:2] = ball
-        out[:, 2:4] = state.ball_vel * view.vel_mul
-        pos = state.player_pos[:, view.slots] * view.pos_mul - view.pos_off
-        vel = state.player_vel[:, view.slots] * view.vel_mul
         end = 4 + 4 * p
-        out[:, 4:end:4] = pos[:, :, 0]
-        out[:, 5:end:4] = pos[:, :, 1]
-        out[:, 6:end:4] = vel[:, :, 0]
-        out[:, 7:end:4] = vel[:, :, 1]
-        out[:, end:end + 2] = ball - pos[:, 0]
-        out[:, end + 2:end + 4] = view.opp_goal - ball
+        out = np.empty((n, self.size(p)), dtype=np.float32)
+        body = out[:, :end].reshape(n, p + 1, 4)  # a view: ball, then players, each pos + vel
+        players, player_vel = state.player_pos, state.player_vel
+        if not view.in_slot_order:
+            players, player_vel = players[:, view.slots], player_vel[:, view.slots]
+        ball = state.ball_pos * view.pos_mul
+        ball -= view.pos_off
+        pos = players * view.pos_mul
+        pos -= view.pos_off
+        body[:, 0, 0:2] = ball
+        body[:, 1:, 0:2] = pos
+        np.multiply(state.ball_vel, view.vel_mul, out=body[:, 0, 2:4])
+        np.multiply(player_vel, view.vel_mul, out=body[:, 1:, 2:4])
+        np.subtract(ball, pos[:, 0], out=out[:, end:end + 2])
+        np.subtract(view.opp_goal, ball, out=out[:, end + 2:end + 4])
         if self.lookahead:
-            if hasattr(view.core, "predict_ball"):
-                ahead = view.core.predict_ball(self._offsets)
-            else:
-                ahead = state.ball_pos[:, None, :] + state.ball_vel[:, None, :] * self._flight
-            out[:, end + 4:] = (ahead * view.pos_mul - view.pos_off).reshape(n, -1)
+            ahead = self._lookahead(view, state)
+            np.subtract(ahead * view.pos_mul, view.pos_off,
+                        out=out[:, end + 4:].reshape(n, len(self.lookahead), 2))
         return out
+
+    def _lookahead(self, view: View, state: State) -> np.ndarray:
+        # Both teams' observations of one state share one prediction.
+        if self._cached is not None and self._cached[0] is state and self._cached[1] is view.core:
+            return self._cached[2]
+        if hasattr(view.core, "predict_ball"):
+            ahead = view.core.predict_ball(self._offsets)
+        else:
+            ahead = state.ball_pos[:, None, :] + state.ball_vel[:, None, :] * self._flight
+        self._cached = (state, view.core, ahead)
+        return ahead

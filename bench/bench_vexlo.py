@@ -1,0 +1,87 @@
+"""Cost of the vexlo.VectorEnv layer over raw physics_step (not a test).
+
+    python bench/bench_vexlo.py [--envs 1024] [--calls 300] [--red 1] [--blue 1]
+
+Runs the same random inputs through ``VecEnv.physics_step`` alone and through
+``vexlo.VectorEnv.step`` (default observation, reward and autoreset, still
+opponent, tick_skip 8), prints environment steps per second for both, the
+wrapper's share of the total time, and where the wrapper's time goes.
+"""
+
+import argparse
+import time
+
+import numpy as np
+
+import vexlo
+import vexlo_core
+
+
+def timed(fn, calls, repeats=3):
+    """Best of ``repeats`` runs of ``calls`` calls: seconds per call."""
+    best = float("inf")
+    for _ in range(repeats):
+        start = time.perf_counter()
+        for i in range(calls):
+            fn(i)
+        best = min(best, (time.perf_counter() - start) / calls)
+    return best
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--envs", type=int, default=1024)
+    parser.add_argument("--calls", type=int, default=300)
+    parser.add_argument("--red", type=int, default=1)
+    parser.add_argument("--blue", type=int, default=1)
+    args = parser.parse_args()
+    n, p = args.envs, args.red + args.blue
+
+    rng = np.random.default_rng(0)
+    env = vexlo.VectorEnv(n, args.red, args.blue, tick_skip=8)
+    agent = [rng.integers(0, env.single_action_space.nvec, size=(n, args.red * 3)) for _ in range(16)]
+    engine = []
+    for a in agent:  # the same inputs as the engine sees them
+        buf = np.zeros((n, p, 3), dtype=np.int64)
+        env._writer.write(buf, a)
+        engine.append(buf)
+
+    raw = vexlo_core.VecEnv(n, args.red, args.blue, tick_skip=8)
+    raw_mask = np.zeros(n, dtype=bool)
+
+    def raw_step(i):
+        scored = raw.physics_step(engine[i % 16])
+        # The least any driver does: restart the environments that scored.
+        np.greater_equal(scored, 0, out=raw_mask)
+        if raw_mask.any():
+            raw.reset_mask(raw_mask)
+
+    env.reset(seed=0)
+    for i in range(20):
+        raw_step(i)
+        env.step(agent[i % 16])
+    t_raw = timed(raw_step, args.calls)
+    t_env = timed(lambda i: env.step(agent[i % 16]), args.calls)
+
+    state = vexlo.State.read(env.core)
+    obs_fn = env.observation_fn
+    parts = {
+        "snapshot": timed(lambda i: vexlo.State.read(env.core), args.calls),
+        "observation (all)": timed(lambda i: obs_fn(env.view, state), args.calls),
+        "  of which predict_ball": timed(lambda i: env.core.predict_ball(obs_fn._offsets), args.calls),
+        "reward": timed(lambda i: env.reward_fn(env.view, state, state, np.full(n, -1, np.int8)),
+                        args.calls),
+        "action translation": timed(lambda i: env._writer.write(env._actions, agent[i % 16]), args.calls),
+    }
+
+    print(f"{n} environments, {args.red}v{args.blue}, tick_skip 8, "
+          f"lookahead {obs_fn.lookahead} ticks, observation size {env.single_observation_space.shape[0]}")
+    print(f"raw physics_step      : {n / t_raw:12,.0f} env steps/s  ({t_raw * 1e3:.3f} ms per call)")
+    print(f"vexlo.VectorEnv.step  : {n / t_env:12,.0f} env steps/s  ({t_env * 1e3:.3f} ms per call)")
+    print(f"wrapper overhead      : {(t_env - t_raw) / t_env:6.1%} of the total")
+    for name, t in parts.items():
+        print(f"  {name:22s}: {t * 1e3:.3f} ms")
+
+
+if __name__ == "__main__":
+    main()
