@@ -15,6 +15,10 @@ namespace {
 
 constexpr std::int8_t NO_GOAL = -1;
 
+// The environments of a batch are copies of one template, and no operation
+// changes their geometry or their discs' fixed properties afterwards.
+constexpr bool UNIFORM = true;
+
 // Environments go to the engine in groups of lane_width(), which steps a
 // whole group per instruction where the processor allows; the pool hands out
 // groups. Each environment reads its own (P, 3) slice of the actions through
@@ -49,7 +53,7 @@ struct StepTask {
                 per_env[l] = inputs[l].data();
             }
             step_lanes(LaneRun{group.data(), count, per_env.data(), per_env.data(), tick_skip,
-                               true, scored + first});
+                               true, scored + first, UNIFORM});
         }
     }
 };
@@ -90,7 +94,7 @@ struct BenchTask {
             std::array<World*, MAX_LANES> group{};
             for (std::size_t l = 0; l < count; ++l) group[l] = &worlds[first + l];
             step_lanes(LaneRun{group.data(), count, odd.data(), even.data(), n_steps, false,
-                               ignored.data()});
+                               ignored.data(), UNIFORM});
         }
     }
 };

@@ -36,7 +36,10 @@ std::size_t lane_width() {
 }
 
 void step_lanes(const LaneRun& run) {
-    if (has_avx512() ? step_lanes_avx512(run) : has_avx2() && step_lanes_avx2(run)) return;
+    // A lone world would leave every other lane idle: the scalar tick is faster.
+    if (run.count > 1 &&
+        (has_avx512() ? step_lanes_avx512(run) : has_avx2() && step_lanes_avx2(run)))
+        return;
     step_scalar(run);
 }
 

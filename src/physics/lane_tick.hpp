@@ -22,6 +22,12 @@ struct LaneRun {
     std::uint64_t ticks;
     bool stop_at_goal;   // a world stops at its first goal (and reports it)
     std::int8_t* scored; // per world: -1, or the conceding team when stop_at_goal
+    // The caller's promise that the worlds are copies of one template that
+    // differ only in what ticks and state exchange change (positions,
+    // velocities, collision masks, kick and match state): the stepper then
+    // skips comparing their geometry and reads the fixed disc properties
+    // from the first world.
+    bool uniform = false;
 };
 
 // How many worlds step_lanes takes at once on this processor: 8 with

@@ -6,6 +6,7 @@
 
 #include <immintrin.h>
 
+#include <cstddef>
 #include <cstring>
 #include <span>
 #include <vector>
@@ -33,10 +34,26 @@ inline i64v sel(i64v m, i64v a, i64v b) { return m ? a : b; }
 inline i64v wrapping_sub(i64v a, i64v b) { return (i64v)((u64v)a - (u64v)b); }
 inline i64v wrapping_add(i64v a, std::int64_t b) { return (i64v)((u64v)a + (std::uint64_t)b); }
 
+// Hardware gathers from absolute addresses, one per lane. The AVX-512 ones
+// use the masked form with every lane on, which names the pass-through
+// operand the unmasked form leaves undefined (and the compiler warns about).
+#if VEXLO_LANE_WIDTH == 8
+inline f64v gather_f64(i64v at) {
+    return (f64v)_mm512_mask_i64gather_pd(_mm512_setzero_pd(), 0xFF, (__m512i)at, nullptr, 1);
+}
+inline i64v gather_i64(i64v at) {
+    return (i64v)_mm512_mask_i64gather_epi64(_mm512_setzero_si512(), 0xFF, (__m512i)at, nullptr, 1);
+}
+#else
+inline f64v gather_f64(i64v at) { return (f64v)_mm256_i64gather_pd(nullptr, (__m256i)at, 1); }
+inline i64v gather_i64(i64v at) {
+    return (i64v)_mm256_i64gather_epi64(nullptr, (__m256i)at, 1);
+}
+#endif
+
 #if VEXLO_LANE_WIDTH == 8
 inline f64v vsqrt(f64v x) {
-    // The masked form names every input, which keeps the compiler from
-    // warning about the unmasked form's undefined pass-through operand.
+    // Masked for the same reason as the gathers.
     return (f64v)_mm512_mask_sqrt_pd((__m512d)x, 0xFF, (__m512d)x);
 }
 inline bool any(i64v m) { return _mm512_test_epi64_mask((__m512i)m, (__m512i)m) != 0; }
@@ -78,18 +95,7 @@ struct Lanes {
     i64v rate_min, rate_cost, rate_cap;
 };
 
-void gather_lane(Lanes& s, const World& w, std::size_t l) {
-    for (std::size_t i = 0; i < w.discs.size(); ++i) {
-        const Disc& d = w.discs[i];
-        DiscLanes& D = s.discs[i];
-        D.px[l] = d.pos.x; D.py[l] = d.pos.y; D.vx[l] = d.vel.x; D.vy[l] = d.vel.y;
-        D.radius[l] = d.radius; D.inv_mass[l] = d.inv_mass; D.damping[l] = d.damping;
-        D.b_coef[l] = d.b_coef; D.gx[l] = d.gravity.x; D.gy[l] = d.gravity.y;
-        D.group[l] = d.c_group; D.mask[l] = d.c_mask;
-        D.accel[l] = d.acceleration; D.kick_accel[l] = d.kicking_acceleration;
-        D.kick_damping[l] = d.kicking_damping; D.kick_strength[l] = d.kick_strength;
-        D.kickback[l] = d.kickback;
-    }
+void load_kick_state(Lanes& s, const World& w, std::size_t l) {
     for (std::size_t p = 0; p < w.n_players; ++p) {
         PlayerLanes& P = s.players[p];
         P.kicking[l] = w.kicking[p] ? -1 : 0;
@@ -100,6 +106,18 @@ void gather_lane(Lanes& s, const World& w, std::size_t l) {
     s.rate_min[l] = w.kick_rate_min;
     s.rate_cost[l] = w.kick_rate_cost;
     s.rate_cap[l] = w.kick_rate_cap;
+}
+
+// Reloads one lane after the kickoff placement changed its world: only
+// positions, velocities, masks and the kick state can differ.
+void reload_lane(Lanes& s, const World& w, std::size_t l) {
+    for (std::size_t i = 0; i < w.discs.size(); ++i) {
+        const Disc& d = w.discs[i];
+        DiscLanes& D = s.discs[i];
+        D.px[l] = d.pos.x; D.py[l] = d.pos.y; D.vx[l] = d.vel.x; D.vy[l] = d.vel.y;
+        D.mask[l] = d.c_mask;
+    }
+    load_kick_state(s, w, l);
 }
 
 // Only positions, velocities, masks and the kick state change in a tick.
@@ -133,18 +151,67 @@ bool share_layout(const LaneRun& run) {
     for (std::size_t l = 1; l < run.count; ++l) {
         const World& b = *run.worlds[l];
         if (b.discs.size() != a.discs.size() || b.first_player != a.first_player ||
-            b.n_players != a.n_players || !same_bytes(a.planes, b.planes) ||
+            b.n_players != a.n_players)
+            return false;
+        if (run.uniform) continue;
+        if (!same_bytes(a.planes, b.planes) ||
             !same_bytes(a.segments, b.segments) || !same_bytes(a.goals, b.goals))
             return false;
     }
     return true;
 }
 
+// Loads every lane's discs at once. Positions, velocities and masks always
+// come from each lane's own world; the fixed properties too, unless the
+// caller promised uniform worlds.
+void gather_discs(Lanes& s, const LaneRun& run) {
+    const World& w0 = *run.worlds[0];
+    i64v base;
+    for (std::size_t l = 0; l < W; ++l)
+        base[l] = (std::int64_t)(std::uintptr_t)run.worlds[l < run.count ? l : 0]->discs.data();
+    const auto at = [&](std::size_t i, std::size_t offset) {
+        return base + (std::int64_t)(i * sizeof(Disc) + offset);
+    };
+    constexpr std::size_t Y = offsetof(Vec2, y);
+    for (std::size_t i = 0; i < w0.discs.size(); ++i) {
+        DiscLanes& D = s.discs[i];
+        D.px = gather_f64(at(i, offsetof(Disc, pos)));
+        D.py = gather_f64(at(i, offsetof(Disc, pos) + Y));
+        D.vx = gather_f64(at(i, offsetof(Disc, vel)));
+        D.vy = gather_f64(at(i, offsetof(Disc, vel) + Y));
+        D.mask = gather_i64(at(i, offsetof(Disc, c_mask)));
+        if (run.uniform) {
+            const Disc& d = w0.discs[i];
+            D.radius = splat(d.radius); D.inv_mass = splat(d.inv_mass);
+            D.damping = splat(d.damping); D.b_coef = splat(d.b_coef);
+            D.gx = splat(d.gravity.x); D.gy = splat(d.gravity.y);
+            D.group = splat(d.c_group);
+            D.accel = splat(d.acceleration); D.kick_accel = splat(d.kicking_acceleration);
+            D.kick_damping = splat(d.kicking_damping); D.kick_strength = splat(d.kick_strength);
+            D.kickback = splat(d.kickback);
+            continue;
+        }
+        D.radius = gather_f64(at(i, offsetof(Disc, radius)));
+        D.inv_mass = gather_f64(at(i, offsetof(Disc, inv_mass)));
+        D.damping = gather_f64(at(i, offsetof(Disc, damping)));
+        D.b_coef = gather_f64(at(i, offsetof(Disc, b_coef)));
+        D.gx = gather_f64(at(i, offsetof(Disc, gravity)));
+        D.gy = gather_f64(at(i, offsetof(Disc, gravity) + Y));
+        D.group = gather_i64(at(i, offsetof(Disc, c_group)));
+        D.accel = gather_f64(at(i, offsetof(Disc, acceleration)));
+        D.kick_accel = gather_f64(at(i, offsetof(Disc, kicking_acceleration)));
+        D.kick_damping = gather_f64(at(i, offsetof(Disc, kicking_damping)));
+        D.kick_strength = gather_f64(at(i, offsetof(Disc, kick_strength)));
+        D.kickback = gather_f64(at(i, offsetof(Disc, kickback)));
+    }
+}
+
 void prepare(Lanes& s, const LaneRun& run) {
     const World& w0 = *run.worlds[0];
     s.discs.resize(w0.discs.size());
     s.players.resize(w0.n_players);
-    for (std::size_t l = 0; l < W; ++l) gather_lane(s, *run.worlds[l < run.count ? l : 0], l);
+    gather_discs(s, run);
+    for (std::size_t l = 0; l < W; ++l) load_kick_state(s, *run.worlds[l < run.count ? l : 0], l);
     s.immovable.resize(s.discs.size());
     for (std::size_t i = 0; i < s.discs.size(); ++i)
         s.immovable[i] = !any(s.discs[i].inv_mass != 0.0);
@@ -155,7 +222,8 @@ void prepare(Lanes& s, const LaneRun& run) {
             const PlayerInput odd = run.odd_ticks[src][p];
             const PlayerInput even = run.even_ticks[src][p];
             const Vec2 d_odd = input_direction(odd.dx, odd.dy);
-            const Vec2 d_even = input_direction(even.dx, even.dy);
+            const bool same_move = odd.dx == even.dx && odd.dy == even.dy;
+            const Vec2 d_even = same_move ? d_odd : input_direction(even.dx, even.dy);
             P.kick_odd[l] = odd.kick;
             P.kick_even[l] = even.kick;
             P.dir_x_odd[l] = d_odd.x; P.dir_y_odd[l] = d_odd.y;
@@ -426,7 +494,7 @@ bool run(const LaneRun& run) {
             if (out.reset) {
                 scatter_lane(s, w, l);
                 w.reset_positions();
-                gather_lane(s, w, l);
+                reload_lane(s, w, l);
             }
             if (out.conceded && run.stop_at_goal) {
                 scatter_lane(s, w, l);

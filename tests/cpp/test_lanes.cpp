@@ -26,7 +26,8 @@ struct Batch {
         inputs.resize(worlds.size());
         scored.resize(worlds.size());
     }
-    LaneRun run(std::uint64_t ticks, bool stop_at_goal, std::mt19937_64& rng) {
+    LaneRun run(std::uint64_t ticks, bool stop_at_goal, std::mt19937_64& rng,
+                bool uniform = false) {
         odd.clear();
         even.clear();
         for (std::size_t e = 0; e < worlds.size(); ++e) {
@@ -34,23 +35,32 @@ struct Batch {
             odd.push_back(inputs[e].data());
             even.push_back(inputs[e].data());
         }
-        return LaneRun{ptrs.data(), ptrs.size(), odd.data(), even.data(), ticks, stop_at_goal,
-                       scored.data()};
+        return LaneRun{ptrs.data(), ptrs.size(), odd.data(),   even.data(),
+                       ticks,       stop_at_goal, scored.data(), uniform};
     }
 };
 
 // Steps the same batch through the scalar tick and through `stepper`, with
-// the same inputs, and compares every world after every call.
-void expect_same_as_scalar(LaneStepper stepper, std::size_t count, bool stop_at_goal) {
+// the same inputs, and compares every world after every call. Uniform
+// batches are copies of one arena; the others also differ in fixed disc
+// properties from world to world.
+void expect_same_as_scalar(LaneStepper stepper, std::size_t count, bool stop_at_goal,
+                           bool uniform) {
     std::vector<World> start;
-    for (std::size_t e = 0; e < count; ++e) start.push_back(arena(17 * count + e));
+    for (std::size_t e = 0; e < count; ++e) {
+        start.push_back(arena(17 * count + e));
+        if (uniform) continue;
+        start[e].ball().radius += 0.5 * static_cast<double>(e);
+        start[e].player(2).kick_strength += static_cast<double>(e);
+        start[e].player(3).kicking_damping -= 0.01 * static_cast<double>(e);
+    }
     Batch scalar(start), lanes(start);
     std::mt19937_64 rng_scalar(count), rng_lanes(count);
     int goals = 0;
     for (int call = 0; call < 400; ++call) {
         const std::uint64_t ticks = 1 + call % 9;
         step_scalar(scalar.run(ticks, stop_at_goal, rng_scalar));
-        ASSERT_TRUE(stepper(lanes.run(ticks, stop_at_goal, rng_lanes)));
+        ASSERT_TRUE(stepper(lanes.run(ticks, stop_at_goal, rng_lanes, uniform)));
         for (std::size_t e = 0; e < count; ++e) {
             ASSERT_EQ(scalar.scored[e], lanes.scored[e]) << "call " << call << " env " << e;
             ASSERT_TRUE(same_state(scalar.worlds[e], lanes.worlds[e]))
@@ -65,8 +75,9 @@ void expect_same_as_scalar(LaneStepper stepper, std::size_t count, bool stop_at_
 
 void expect_width_matches(LaneStepper stepper, std::size_t width) {
     for (std::size_t count = 1; count <= width; ++count) {
-        expect_same_as_scalar(stepper, count, true);
-        expect_same_as_scalar(stepper, count, false);
+        expect_same_as_scalar(stepper, count, true, false);
+        expect_same_as_scalar(stepper, count, false, false);
+        expect_same_as_scalar(stepper, count, true, true);
     }
 }
 
