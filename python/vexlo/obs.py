@@ -10,7 +10,6 @@ which is what lets one policy play either side.
 from __future__ import annotations
 
 from dataclasses import dataclass
-from functools import cached_property
 from typing import Sequence
 
 import numpy as np
@@ -94,11 +93,6 @@ class View:
             tick_skip=int(tick_skip), step_limit=int(step_limit),
         )
 
-    @cached_property
-    def in_slot_order(self) -> bool:
-        """Whether ``slots`` is simply 0, 1, ..., P-1 (red's team view)."""
-        return bool((self.slots == np.arange(len(self.slots))).all())
-
     @property
     def opponent(self) -> int:
         """The other team's flag."""
@@ -163,6 +157,7 @@ class TeamObservation:
         damp = _BALL_DAMPING ** self._offsets.astype(np.float64)
         self._flight = ((1.0 - damp) / (1.0 - _BALL_DAMPING))[None, :, None]
         self._cached: tuple[State, vexlo_core.VecEnv, np.ndarray] | None = None
+        self._layouts: dict[int, tuple[View, np.ndarray, np.ndarray, np.ndarray]] = {}
 
     def size(self, n_players: int) -> int:
         return obs_size(n_players, len(self.lookahead))
@@ -171,26 +166,36 @@ class TeamObservation:
         n = state.ball_pos.shape[0]
         p = view.n_players
         end = 4 + 4 * p
+        columns, mul, off = self._layout(view)
+        raw = np.concatenate([state.ball_pos, state.ball_vel, state.player_pos.reshape(n, 2 * p),
+                              state.player_vel.reshape(n, 2 * p)], axis=1)
+        body = raw[:, columns]  # ball pos, ball vel, then each player's pos, vel in view order
+        body *= mul
+        body -= off
         out = np.empty((n, self.size(p)), dtype=np.float32)
-        body = out[:, :end].reshape(n, p + 1, 4)  # a view: ball, then players, each pos + vel
-        players, player_vel = state.player_pos, state.player_vel
-        if not view.in_slot_order:
-            players, player_vel = players[:, view.slots], player_vel[:, view.slots]
-        ball = state.ball_pos * view.pos_mul
-        ball -= view.pos_off
-        pos = players * view.pos_mul
-        pos -= view.pos_off
-        body[:, 0, 0:2] = ball
-        body[:, 1:, 0:2] = pos
-        np.multiply(state.ball_vel, view.vel_mul, out=body[:, 0, 2:4])
-        np.multiply(player_vel, view.vel_mul, out=body[:, 1:, 2:4])
-        np.subtract(ball, pos[:, 0], out=out[:, end:end + 2])
-        np.subtract(view.opp_goal, ball, out=out[:, end + 2:end + 4])
+        out[:, :end] = body
+        np.subtract(body[:, 0:2], body[:, 4:6], out=out[:, end:end + 2])
+        np.subtract(view.opp_goal, body[:, 0:2], out=out[:, end + 2:end + 4])
         if self.lookahead:
             ahead = self._lookahead(view, state)
             np.subtract(ahead * view.pos_mul, view.pos_off,
                         out=out[:, end + 4:].reshape(n, len(self.lookahead), 2))
         return out
+
+    def _layout(self, view: View) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
+        """Column order and affine map from the raw snapshot columns to the view."""
+        key = id(view)
+        if self._layouts.get(key, (None,))[0] is not view:
+            p = view.n_players
+            cols = [0, 1, 2, 3]
+            for slot in view.slots:
+                cols += [4 + 2 * slot, 5 + 2 * slot, 4 + 2 * p + 2 * slot, 5 + 2 * p + 2 * slot]
+            zero = np.zeros(2)
+            mul = np.concatenate([view.pos_mul, view.vel_mul] * (p + 1))
+            off = np.concatenate([view.pos_off, zero] * (p + 1))
+            self._layouts[key] = (view, np.array(cols, dtype=np.intp), mul, off)
+        _, cols_arr, mul, off = self._layouts[key]
+        return cols_arr, mul, off
 
     def _lookahead(self, view: View, state: State) -> np.ndarray:
         # Both teams' observations of one state share one prediction.
