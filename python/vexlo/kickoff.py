@@ -27,9 +27,10 @@ class RandomKickoff:
     ball. The rest keep the regular kickoff.
 
     Placing a state goes through ``VecEnv.set_state``, which writes every
-    environment of the batch: it also clears the kick cooldown of environments
-    not being reset. With the default kick rate limit that can only let a
-    player kick one tick earlier right after a kick on the last tick of a step.
+    environment of the batch: it also clears the kick state of environments
+    not being reset. With the default kick rate limit and re-arming kicks that
+    can only let a player kick one tick earlier right after a kick on the last
+    tick of a step; with ``rearm_kick=False`` a held kick is re-armed as well.
     """
 
     def __init__(self, probability: float = 1.0, ball_area: float = 0.8,
