@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "predict.hpp"
 #include "world.hpp"
 
 // Steps several worlds per SIMD instruction, with the same bits as
@@ -49,5 +50,19 @@ bool step_lanes_avx2(const LaneRun& run);    // up to 4 worlds
 bool step_lanes_avx512(const LaneRun& run);  // up to 8 worlds
 bool has_avx2();
 bool has_avx512();
+
+// Ball prediction for up to lane_width() worlds at once: out[l][k] receives
+// world l's ball position after plan.offsets[k] ticks, as predict_ball gives.
+struct LanePrediction {
+    const World* const* worlds;  // `count` worlds
+    std::size_t count;           // 1 to lane_width()
+    const PredictionPlan* plan;
+    Vec2* const* out;            // per world, plan.offsets.size() positions
+    bool uniform = false;        // as in LaneRun
+};
+
+void predict_lanes(const LanePrediction& job);
+bool predict_lanes_avx2(const LanePrediction& job);
+bool predict_lanes_avx512(const LanePrediction& job);
 
 }  // namespace vexlo

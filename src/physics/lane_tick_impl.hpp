@@ -1,89 +1,17 @@
 // The lane-parallel tick; the including file sets the instruction set and
-// defines VEXLO_LANE_NS and VEXLO_LANE_ENTRY. Every expression mirrors
-// the scalar tick (tick.cpp, contacts.hpp) operation for operation; a branch
-// there is a per-lane select here, computed for every lane and kept only where
-// the scalar code would have taken it.
+// defines VEXLO_LANE_WIDTH, VEXLO_LANE_NS and VEXLO_LANE_ENTRY.
 
-#include <immintrin.h>
-
-#include <cstddef>
-#include <cstring>
 #include <span>
-#include <vector>
 
-#include "contacts.hpp"
-#include "lane_tick.hpp"
+#include "lane_kernels.hpp"
 
 namespace vexlo::VEXLO_LANE_NS {
 namespace {
-
-constexpr std::size_t W = VEXLO_LANE_WIDTH;  // environments per instruction
-static_assert(W <= MAX_LANES);
-
-// Aligned explicitly: without the wide instruction set enabled for the whole
-// file the compiler would give these vectors only 16-byte alignment.
-using f64v = double __attribute__((vector_size(8 * W), aligned(8 * W)));
-using i64v = std::int64_t __attribute__((vector_size(8 * W), aligned(8 * W)));
-using u64v = std::uint64_t __attribute__((vector_size(8 * W), aligned(8 * W)));
-static_assert(sizeof(f64v) / sizeof(double) == W && alignof(f64v) == 8 * W);
-
-inline f64v splat(double x) { return f64v{} + x; }
-inline i64v splat(std::int64_t x) { return i64v{} + x; }
-inline f64v sel(i64v m, f64v a, f64v b) { return m ? a : b; }
-inline i64v sel(i64v m, i64v a, i64v b) { return m ? a : b; }
-inline i64v wrapping_sub(i64v a, i64v b) { return (i64v)((u64v)a - (u64v)b); }
-inline i64v wrapping_add(i64v a, std::int64_t b) { return (i64v)((u64v)a + (std::uint64_t)b); }
-
-// Hardware gathers from absolute addresses, one per lane. The AVX-512 ones
-// use the masked form with every lane on, which names the pass-through
-// operand the unmasked form leaves undefined (and the compiler warns about).
-#if VEXLO_LANE_WIDTH == 8
-inline f64v gather_f64(i64v at) {
-    return (f64v)_mm512_mask_i64gather_pd(_mm512_setzero_pd(), 0xFF, (__m512i)at, nullptr, 1);
-}
-inline i64v gather_i64(i64v at) {
-    return (i64v)_mm512_mask_i64gather_epi64(_mm512_setzero_si512(), 0xFF, (__m512i)at, nullptr, 1);
-}
-#else
-inline f64v gather_f64(i64v at) { return (f64v)_mm256_i64gather_pd(nullptr, (__m256i)at, 1); }
-inline i64v gather_i64(i64v at) {
-    return (i64v)_mm256_i64gather_epi64(nullptr, (__m256i)at, 1);
-}
-#endif
-
-#if VEXLO_LANE_WIDTH == 8
-inline f64v vsqrt(f64v x) {
-    // Masked for the same reason as the gathers.
-    return (f64v)_mm512_mask_sqrt_pd((__m512d)x, 0xFF, (__m512d)x);
-}
-inline bool any(i64v m) { return _mm512_test_epi64_mask((__m512i)m, (__m512i)m) != 0; }
-#else
-inline f64v vsqrt(f64v x) { return (f64v)_mm256_sqrt_pd((__m256d)x); }
-inline bool any(i64v m) { return _mm256_movemask_pd((__m256d)m) != 0; }
-#endif
-
-struct DiscLanes {
-    f64v px, py, vx, vy;
-    f64v radius, inv_mass, damping, b_coef, gx, gy;
-    i64v group, mask;
-    f64v accel, kick_accel, kick_damping, kick_strength, kickback;
-};
 
 struct PlayerLanes {
     i64v kicking, held, cooldown, credit;  // flags as all-ones / zero lanes
     i64v kick_odd, kick_even;
     f64v dir_x_odd, dir_y_odd, dir_x_even, dir_y_even;
-};
-
-// Per-plane and per-segment values that the scalar contacts compute afresh
-// every time from the stored geometry; computing them once gives the same bits.
-struct PlaneConst {
-    const Plane* plane;
-    double ux, uy;
-};
-struct SegmentConst {
-    const Segment* seg;
-    double nx, ny;  // straight segments: the unit normal
 };
 
 struct Lanes {
@@ -138,12 +66,6 @@ void scatter_lane(const Lanes& s, World& w, std::size_t l) {
     }
 }
 
-template <typename T>
-bool same_bytes(const std::vector<T>& a, const std::vector<T>& b) {
-    return a.size() == b.size() &&
-           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
-}
-
 // Lanes share the geometry and the disc layout; everything else is per lane.
 bool share_layout(const LaneRun& run) {
     const World& a = *run.worlds[0];
@@ -161,56 +83,10 @@ bool share_layout(const LaneRun& run) {
     return true;
 }
 
-// Loads every lane's discs at once. Positions, velocities and masks always
-// come from each lane's own world; the fixed properties too, unless the
-// caller promised uniform worlds.
-void gather_discs(Lanes& s, const LaneRun& run) {
-    const World& w0 = *run.worlds[0];
-    i64v base;
-    for (std::size_t l = 0; l < W; ++l)
-        base[l] = (std::int64_t)(std::uintptr_t)run.worlds[l < run.count ? l : 0]->discs.data();
-    const auto at = [&](std::size_t i, std::size_t offset) {
-        return base + (std::int64_t)(i * sizeof(Disc) + offset);
-    };
-    constexpr std::size_t Y = offsetof(Vec2, y);
-    for (std::size_t i = 0; i < w0.discs.size(); ++i) {
-        DiscLanes& D = s.discs[i];
-        D.px = gather_f64(at(i, offsetof(Disc, pos)));
-        D.py = gather_f64(at(i, offsetof(Disc, pos) + Y));
-        D.vx = gather_f64(at(i, offsetof(Disc, vel)));
-        D.vy = gather_f64(at(i, offsetof(Disc, vel) + Y));
-        D.mask = gather_i64(at(i, offsetof(Disc, c_mask)));
-        if (run.uniform) {
-            const Disc& d = w0.discs[i];
-            D.radius = splat(d.radius); D.inv_mass = splat(d.inv_mass);
-            D.damping = splat(d.damping); D.b_coef = splat(d.b_coef);
-            D.gx = splat(d.gravity.x); D.gy = splat(d.gravity.y);
-            D.group = splat(d.c_group);
-            D.accel = splat(d.acceleration); D.kick_accel = splat(d.kicking_acceleration);
-            D.kick_damping = splat(d.kicking_damping); D.kick_strength = splat(d.kick_strength);
-            D.kickback = splat(d.kickback);
-            continue;
-        }
-        D.radius = gather_f64(at(i, offsetof(Disc, radius)));
-        D.inv_mass = gather_f64(at(i, offsetof(Disc, inv_mass)));
-        D.damping = gather_f64(at(i, offsetof(Disc, damping)));
-        D.b_coef = gather_f64(at(i, offsetof(Disc, b_coef)));
-        D.gx = gather_f64(at(i, offsetof(Disc, gravity)));
-        D.gy = gather_f64(at(i, offsetof(Disc, gravity) + Y));
-        D.group = gather_i64(at(i, offsetof(Disc, c_group)));
-        D.accel = gather_f64(at(i, offsetof(Disc, acceleration)));
-        D.kick_accel = gather_f64(at(i, offsetof(Disc, kicking_acceleration)));
-        D.kick_damping = gather_f64(at(i, offsetof(Disc, kicking_damping)));
-        D.kick_strength = gather_f64(at(i, offsetof(Disc, kick_strength)));
-        D.kickback = gather_f64(at(i, offsetof(Disc, kickback)));
-    }
-}
-
 void prepare(Lanes& s, const LaneRun& run) {
     const World& w0 = *run.worlds[0];
-    s.discs.resize(w0.discs.size());
     s.players.resize(w0.n_players);
-    gather_discs(s, run);
+    gather_discs(s.discs, run.worlds, run.count, run.uniform);
     for (std::size_t l = 0; l < W; ++l) load_kick_state(s, *run.worlds[l < run.count ? l : 0], l);
     s.immovable.resize(s.discs.size());
     for (std::size_t i = 0; i < s.discs.size(); ++i)
@@ -230,21 +106,7 @@ void prepare(Lanes& s, const LaneRun& run) {
             P.dir_x_even[l] = d_even.x; P.dir_y_even[l] = d_even.y;
         }
     }
-    s.planes.clear();
-    for (const Plane& plane : w0.planes) {
-        const double q = 1.0 / std::sqrt(length_sq(plane.normal));
-        s.planes.push_back({&plane, plane.normal.x * q, plane.normal.y * q});
-    }
-    s.segments.clear();
-    for (const Segment& seg : w0.segments) {
-        const Vec2 e{seg.v1.x - seg.v0.x, seg.v1.y - seg.v0.y};
-        const double len = std::sqrt(e.x * e.x + e.y * e.y);
-        s.segments.push_back({&seg, -e.y / len, e.x / len});
-    }
-}
-
-inline i64v collides(i64v group_a, i64v mask_a, i64v group_b, i64v mask_b) {
-    return ((mask_a & group_b) != 0) & ((group_a & mask_b) != 0);
+    load_geometry(w0, s.planes, s.segments);
 }
 
 // Stage 1 for one player: arming, rate limit, kick, movement.
@@ -293,114 +155,6 @@ void player_inputs(Lanes& s, std::size_t first_player, std::size_t p, bool odd) 
     K.vy = K.vy + (odd ? P.dir_y_odd : P.dir_y_even) * accel;
 }
 
-inline void integrate(DiscLanes& d, f64v damping) {
-    d.px = d.px + d.vx;
-    d.py = d.py + d.vy;
-    d.vx = (d.vx + d.gx) * damping;
-    d.vy = (d.vy + d.gy) * damping;
-}
-
-void disc_disc(DiscLanes& a, DiscLanes& b) {
-    const i64v touching = collides(a.group, a.mask, b.group, b.mask);
-    if (!any(touching)) return;
-    const f64v dx = a.px - b.px, dy = a.py - b.py;
-    const f64v sq = dx * dx + dy * dy;
-    const f64v r = a.radius + b.radius;
-    const i64v contact = touching & (sq > 0.0) & (sq <= r * r) &
-                         ~((a.inv_mass == 0.0) & (b.inv_mass == 0.0));
-    if (!any(contact)) return;
-    const f64v dist = vsqrt(sq);
-    const f64v nx = dx / dist, ny = dy / dist;
-    const f64v k = a.inv_mass / (b.inv_mass + a.inv_mass);
-    const f64v overlap = r - dist;
-    const f64v shift_a = overlap * k;
-    const f64v shift_b = overlap - shift_a;
-    a.px = sel(contact, a.px + nx * shift_a, a.px);
-    a.py = sel(contact, a.py + ny * shift_a, a.py);
-    b.px = sel(contact, b.px - nx * shift_b, b.px);
-    b.py = sel(contact, b.py - ny * shift_b, b.py);
-    const f64v rel = (a.vx - b.vx) * nx + (a.vy - b.vy) * ny;
-    const i64v bounce = contact & (rel < 0.0);
-    if (!any(bounce)) return;
-    const f64v rr = (a.b_coef * b.b_coef + 1.0) * rel;
-    const f64v imp_a = rr * k;
-    const f64v imp_b = rr - imp_a;
-    a.vx = sel(bounce, a.vx - nx * imp_a, a.vx);
-    a.vy = sel(bounce, a.vy - ny * imp_a, a.vy);
-    b.vx = sel(bounce, b.vx + nx * imp_b, b.vx);
-    b.vy = sel(bounce, b.vy + ny * imp_b, b.vy);
-}
-
-void disc_plane(DiscLanes& d, i64v movable, const PlaneConst& pc) {
-    const Plane& plane = *pc.plane;
-    const i64v touching = movable & collides(d.group, d.mask, splat(plane.c_group), splat(plane.c_mask));
-    if (!any(touching)) return;
-    const f64v pen = d.radius + (plane.dist - (d.px * pc.ux + d.py * pc.uy));
-    const i64v contact = touching & (pen > 0.0);
-    if (!any(contact)) return;
-    d.px = sel(contact, d.px + pc.ux * pen, d.px);
-    d.py = sel(contact, d.py + pc.uy * pen, d.py);
-    const f64v vn = d.vx * pc.ux + d.vy * pc.uy;
-    const i64v bounce = contact & (vn < 0.0);
-    const f64v f = -((d.b_coef * plane.b_coef + 1.0) * vn);
-    d.vx = sel(bounce, d.vx + plane.normal.x * f, d.vx);
-    d.vy = sel(bounce, d.vy + plane.normal.y * f, d.vy);
-}
-
-// Side, bias and contact step after either geometry, as segment_response.
-void segment_response(DiscLanes& d, const Segment& seg, i64v valid, f64v g, f64v nx, f64v ny) {
-    double h = 0.0;
-    if (seg.bias == 0.0) {
-        const i64v flip = g < 0.0;
-        g = sel(flip, -g, g);
-        nx = sel(flip, -nx, nx);
-        ny = sel(flip, -ny, ny);
-    } else if (seg.bias < 0.0) {
-        g = -g;
-        nx = -nx;
-        ny = -ny;
-        h = -seg.bias;
-    } else {
-        h = seg.bias;
-    }
-    const i64v contact = valid & ~(g < -h) & (g < d.radius);
-    if (!any(contact)) return;
-    const f64v push = d.radius - g;
-    d.px = sel(contact, d.px + nx * push, d.px);
-    d.py = sel(contact, d.py + ny * push, d.py);
-    const f64v vn = nx * d.vx + ny * d.vy;
-    const i64v bounce = contact & (vn < 0.0);
-    const f64v f = -((d.b_coef * seg.b_coef + 1.0) * vn);
-    d.vx = sel(bounce, d.vx + nx * f, d.vx);
-    d.vy = sel(bounce, d.vy + ny * f, d.vy);
-}
-
-void disc_segment(DiscLanes& d, i64v movable, const SegmentConst& sc) {
-    const Segment& seg = *sc.seg;
-    const i64v touching = movable & collides(d.group, d.mask, splat(seg.c_group), splat(seg.c_mask));
-    if (!any(touching)) return;
-    if (seg.curve_f != 0.0) {
-        const f64v wx = d.px - seg.center.x, wy = d.py - seg.center.y;
-        const f64v a = wx * seg.t0.x + wy * seg.t0.y;
-        const f64v b = wx * seg.t1.x + wy * seg.t1.y;
-        const i64v a_pos = a > 0.0;
-        const i64v in_sector =
-            seg.curve_f < 0.0 ? ~(a_pos & (b > 0.0)) : (a_pos & (b > 0.0));
-        const f64v sq = wx * wx + wy * wy;
-        const i64v valid = touching & in_sector & (sq > 0.0);
-        if (!any(valid)) return;
-        const f64v len = vsqrt(sq);
-        segment_response(d, seg, valid, len - seg.arc_radius, wx / len, wy / len);
-        return;
-    }
-    const double ex = seg.v1.x - seg.v0.x, ey = seg.v1.y - seg.v0.y;
-    const i64v valid = touching & (((d.px - seg.v0.x) * ex + (d.py - seg.v0.y) * ey) > 0.0) &
-                       ((ex * (d.px - seg.v1.x) + ey * (d.py - seg.v1.y)) < 0.0);
-    if (!any(valid)) return;
-    const f64v g = (d.px - seg.v1.x) * sc.nx + (d.py - seg.v1.y) * sc.ny;
-    segment_response(d, seg, valid, g, splat(sc.nx), splat(sc.ny));
-}
-
 void collide(Lanes& s) {
     const std::size_t n = s.discs.size();
     for (std::size_t i = 0; i < n; ++i) {
@@ -408,7 +162,7 @@ void collide(Lanes& s) {
         for (std::size_t j = i + 1; j < n; ++j) {
             // Two immovable discs never change each other (no share to divide).
             if (s.immovable[i] && s.immovable[j]) continue;
-            disc_disc(a, s.discs[j]);
+            disc_disc(a, s.discs[j], splat(std::int64_t{-1}));
         }
         const i64v movable = a.inv_mass != 0.0;
         if (!any(movable)) continue;
