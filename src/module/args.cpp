@@ -152,18 +152,20 @@ bool to_vec2(PyObject* obj, const char* name, Vec2& out) {
 bool to_array(PyObject* obj, const char* name, int typenum, int ndim, ArrayArg& out) {
     Ref wanted(reinterpret_cast<PyObject*>(PyArray_DescrFromType(typenum)));
     if (!wanted) return false;
-    Ref wanted_name(PyObject_Str(wanted.get()));
-    if (!wanted_name) return false;
-    if (!PyArray_Check(obj)) {
-        PyErr_Format(PyExc_TypeError,
-                     "argument '%s': expected a %d-dimensional numpy array of %U, got '%s'", name,
-                     ndim, wanted_name.get(), Py_TYPE(obj)->tp_name);
-        return false;
-    }
-    auto* array = reinterpret_cast<PyArrayObject*>(obj);
-    if (PyArray_NDIM(array) != ndim ||
-        !PyArray_EquivTypes(PyArray_DESCR(array),
-                            reinterpret_cast<PyArray_Descr*>(wanted.get()))) {
+    auto* array = PyArray_Check(obj) ? reinterpret_cast<PyArrayObject*>(obj) : nullptr;
+    const bool accepted =
+        array != nullptr && PyArray_NDIM(array) == ndim &&
+        PyArray_EquivTypes(PyArray_DESCR(array), reinterpret_cast<PyArray_Descr*>(wanted.get()));
+    if (!accepted) {
+        // Only a refusal pays for the type names.
+        Ref wanted_name(PyObject_Str(wanted.get()));
+        if (!wanted_name) return false;
+        if (array == nullptr) {
+            PyErr_Format(PyExc_TypeError,
+                         "argument '%s': expected a %d-dimensional numpy array of %U, got '%s'",
+                         name, ndim, wanted_name.get(), Py_TYPE(obj)->tp_name);
+            return false;
+        }
         Ref dtype(PyObject_Str(reinterpret_cast<PyObject*>(PyArray_DESCR(array))));
         if (!dtype) return false;
         PyErr_Format(PyExc_TypeError,
