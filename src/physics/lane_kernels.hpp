@@ -135,21 +135,33 @@ void gather_discs(std::vector<DiscLanes>& discs, const World* const* worlds, std
     }
 }
 
-// The per-plane and per-segment constants of a world's geometry.
-void load_geometry(const World& w, std::vector<PlaneConst>& planes,
-                   std::vector<SegmentConst>& segments) {
-    planes.clear();
-    for (const Plane& plane : w.planes) {
-        const double q = 1.0 / std::sqrt(length_sq(plane.normal));
-        planes.push_back({&plane, plane.normal.x * q, plane.normal.y * q});
+// A world's planes and segments with their per-object constants. The
+// constants are made anew only when a world's geometry differs from the copy
+// they were made for, so the environments of one batch, which share one
+// stadium, pay for them once per thread.
+struct Geometry {
+    std::vector<Plane> planes;
+    std::vector<Segment> segments;
+    std::vector<PlaneConst> plane_consts;      // point into `planes`
+    std::vector<SegmentConst> segment_consts;  // point into `segments`
+
+    void load(const World& w) {
+        if (same_bytes(planes, w.planes) && same_bytes(segments, w.segments)) return;
+        planes = w.planes;
+        segments = w.segments;
+        plane_consts.clear();
+        for (const Plane& plane : planes) {
+            const double q = 1.0 / std::sqrt(length_sq(plane.normal));
+            plane_consts.push_back({&plane, plane.normal.x * q, plane.normal.y * q});
+        }
+        segment_consts.clear();
+        for (const Segment& seg : segments) {
+            const Vec2 e{seg.v1.x - seg.v0.x, seg.v1.y - seg.v0.y};
+            const double len = std::sqrt(e.x * e.x + e.y * e.y);
+            segment_consts.push_back({&seg, -e.y / len, e.x / len});
+        }
     }
-    segments.clear();
-    for (const Segment& seg : w.segments) {
-        const Vec2 e{seg.v1.x - seg.v0.x, seg.v1.y - seg.v0.y};
-        const double len = std::sqrt(e.x * e.x + e.y * e.y);
-        segments.push_back({&seg, -e.y / len, e.x / len});
-    }
-}
+};
 
 inline i64v collides(i64v group_a, i64v mask_a, i64v group_b, i64v mask_b) {
     return ((mask_a & group_b) != 0) & ((group_a & mask_b) != 0);

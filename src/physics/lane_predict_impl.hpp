@@ -9,8 +9,7 @@ namespace {
 
 struct PredictLanes {
     std::vector<DiscLanes> discs;
-    std::vector<PlaneConst> planes;
-    std::vector<SegmentConst> segments;
+    Geometry geometry;
 };
 
 bool share_stadium(const LanePrediction& job) {
@@ -35,8 +34,8 @@ void ball_only_tick(PredictLanes& s, DiscLanes& ball, std::size_t first_player) 
         DiscLanes fixed = s.discs[j];
         disc_disc(ball, fixed, movable);
     }
-    for (const PlaneConst& pc : s.planes) disc_plane(ball, movable, pc);
-    for (const SegmentConst& sc : s.segments) disc_segment(ball, movable, sc);
+    for (const PlaneConst& pc : s.geometry.plane_consts) disc_plane(ball, movable, pc);
+    for (const SegmentConst& sc : s.geometry.segment_consts) disc_segment(ball, movable, sc);
 }
 
 }  // namespace
@@ -46,7 +45,7 @@ bool predict(const LanePrediction& job) {
     thread_local PredictLanes s;
     const World& w0 = *job.worlds[0];
     gather_discs(s.discs, job.worlds, job.count, job.uniform);
-    load_geometry(w0, s.planes, s.segments);
+    s.geometry.load(w0);
     const PredictionPlan& plan = *job.plan;
     DiscLanes ball = s.discs[0];
     std::size_t next = 0;

@@ -18,8 +18,7 @@ struct Lanes {
     std::vector<DiscLanes> discs;
     std::vector<bool> immovable;  // per disc: inv_mass 0 in every lane
     std::vector<PlayerLanes> players;
-    std::vector<PlaneConst> planes;
-    std::vector<SegmentConst> segments;
+    Geometry geometry;
     i64v rate_min, rate_cost, rate_cap;
 };
 
@@ -106,7 +105,7 @@ void prepare(Lanes& s, const LaneRun& run) {
             P.dir_x_even[l] = d_even.x; P.dir_y_even[l] = d_even.y;
         }
     }
-    load_geometry(w0, s.planes, s.segments);
+    s.geometry.load(w0);
 }
 
 // Stage 1 for one player: arming, rate limit, kick, movement.
@@ -166,8 +165,8 @@ void collide(Lanes& s) {
         }
         const i64v movable = a.inv_mass != 0.0;
         if (!any(movable)) continue;
-        for (const PlaneConst& pc : s.planes) disc_plane(a, movable, pc);
-        for (const SegmentConst& sc : s.segments) disc_segment(a, movable, sc);
+        for (const PlaneConst& pc : s.geometry.plane_consts) disc_plane(a, movable, pc);
+        for (const SegmentConst& sc : s.geometry.segment_consts) disc_segment(a, movable, sc);
     }
 }
 

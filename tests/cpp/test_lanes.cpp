@@ -159,6 +159,25 @@ TEST(Lanes, AlternatingInputsFollowTheTickParity) {
     EXPECT_EQ(worlds[0].steps, w.steps + 50);
 }
 
+TEST(Lanes, AStadiumChangedBetweenCallsIsSeen) {
+    if (!has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
+    for (double dist : {-100.0, -60.0, -100.0}) {
+        std::vector<World> start(4, arena(7));
+        for (World& w : start) {
+            w.planes[0].dist = dist;
+            w.segments[0].v1.y = dist;
+        }
+        Batch scalar(start), lanes(start);
+        std::mt19937_64 rng_scalar(1), rng_lanes(1);
+        for (int call = 0; call < 30; ++call) {
+            step_scalar(scalar.run(8, false, rng_scalar));
+            step_lanes(lanes.run(8, false, rng_lanes, true));
+        }
+        for (std::size_t e = 0; e < start.size(); ++e)
+            EXPECT_TRUE(same_state(scalar.worlds[e], lanes.worlds[e])) << "dist " << dist;
+    }
+}
+
 TEST(Lanes, WorldsOfDifferentLayoutsFallBackToOneByOne) {
     std::vector<World> worlds{arena(1), arena(2)};
     worlds[1].segments.pop_back();
