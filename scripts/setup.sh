@@ -3,6 +3,7 @@
 # fuzzer) from Debian, the rest from PyPI. Safe to run again: it skips what is
 # already there.
 set -euo pipefail
+export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 cd "$(dirname "$0")/.."
 
 debian_packages=(libgtest-dev clang libclang-rt-14-dev)

@@ -3,6 +3,7 @@
 # AddressSanitizer + UndefinedBehaviorSanitizer), then the Python tests
 # against the freshly installed module.
 set -euo pipefail
+export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
