@@ -91,10 +91,11 @@ bool same_bytes(const std::vector<T>& a, const std::vector<T>& b) {
 // Loads every lane's discs at once. Positions, velocities and masks always
 // come from each lane's own world; the fixed properties too, unless the
 // caller promised uniform worlds. Lanes past `count` repeat the first world.
+// Only the first `n_discs` discs are loaded.
 void gather_discs(std::vector<DiscLanes>& discs, const World* const* worlds, std::size_t count,
-                  bool uniform) {
+                  bool uniform, std::size_t n_discs) {
     const World& w0 = *worlds[0];
-    discs.resize(w0.discs.size());
+    discs.resize(n_discs);
     i64v base;
     for (std::size_t l = 0; l < W; ++l)
         base[l] = (std::int64_t)(std::uintptr_t)worlds[l < count ? l : 0]->discs.data();
@@ -102,7 +103,7 @@ void gather_discs(std::vector<DiscLanes>& discs, const World* const* worlds, std
         return base + (std::int64_t)(i * sizeof(Disc) + offset);
     };
     constexpr std::size_t Y = offsetof(Vec2, y);
-    for (std::size_t i = 0; i < w0.discs.size(); ++i) {
+    for (std::size_t i = 0; i < n_discs; ++i) {
         DiscLanes& D = discs[i];
         D.px = gather_f64(at(i, offsetof(Disc, pos)));
         D.py = gather_f64(at(i, offsetof(Disc, pos) + Y));

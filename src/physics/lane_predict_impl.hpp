@@ -44,7 +44,8 @@ bool predict(const LanePrediction& job) {
     if (job.count == 0 || job.count > W || !share_stadium(job)) return false;
     thread_local PredictLanes s;
     const World& w0 = *job.worlds[0];
-    gather_discs(s.discs, job.worlds, job.count, job.uniform);
+    // The ball and the stadium discs; players play no part.
+    gather_discs(s.discs, job.worlds, job.count, job.uniform, w0.first_player);
     s.geometry.load(w0);
     const PredictionPlan& plan = *job.plan;
     DiscLanes ball = s.discs[0];

@@ -85,7 +85,7 @@ bool share_layout(const LaneRun& run) {
 void prepare(Lanes& s, const LaneRun& run) {
     const World& w0 = *run.worlds[0];
     s.players.resize(w0.n_players);
-    gather_discs(s.discs, run.worlds, run.count, run.uniform);
+    gather_discs(s.discs, run.worlds, run.count, run.uniform, w0.discs.size());
     for (std::size_t l = 0; l < W; ++l) load_kick_state(s, *run.worlds[l < run.count ? l : 0], l);
     s.immovable.resize(s.discs.size());
     for (std::size_t i = 0; i < s.discs.size(); ++i)
