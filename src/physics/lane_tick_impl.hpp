@@ -1,8 +1,6 @@
 // The lane-parallel tick; the including file sets the instruction set and
 // defines VEXLO_LANE_WIDTH, VEXLO_LANE_NS and VEXLO_LANE_ENTRY.
 
-#include <span>
-
 #include "lane_kernels.hpp"
 
 namespace vexlo::VEXLO_LANE_NS {
