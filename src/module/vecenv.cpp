@@ -1,4 +1,7 @@
 // Construction of a VecEnv, its properties and teams().
+#include <unistd.h>
+
+#include <cstdint>
 #include <limits>
 #include <new>
 #include <string>
@@ -60,11 +63,31 @@ bool check_dimensions(const Dimensions& d) {
     return true;
 }
 
+// Bytes one copy of a World takes, its arrays included.
+std::uint64_t world_bytes(const World& w) {
+    return sizeof(World) + w.discs.size() * sizeof(Disc) + w.segments.size() * sizeof(Segment) +
+           w.planes.size() * sizeof(Plane) + w.goals.size() * sizeof(Goal) +
+           (w.kicking.size() + w.kick_held.size()) / 8 +
+           (w.kick_cooldown.size() + w.kick_credit.size()) * sizeof(std::int64_t) +
+           (w.red_spawn_points.size() + w.blue_spawn_points.size()) * sizeof(Vec2);
+}
+
+// The machine's physical memory. The kernel promises far more than that, and
+// a batch that only fails once the memory is really used would take the
+// whole process down instead of raising MemoryError.
+std::uint64_t physical_memory() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page_size <= 0) return std::numeric_limits<std::uint64_t>::max();
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
+}
+
 // n_envs deep copies of the template. Throws std::bad_alloc if the batch
 // cannot be held; nothing survives a failure.
 Batch make_batch(const World& templ, const Dimensions& d) {
     Batch batch;
-    if (d.n_envs > batch.worlds.max_size()) throw std::bad_alloc();
+    if (d.n_envs > batch.worlds.max_size() || d.n_envs > physical_memory() / world_bytes(templ))
+        throw std::bad_alloc();
     batch.worlds.reserve(static_cast<std::size_t>(d.n_envs));
     for (std::uint64_t e = 0; e < d.n_envs; ++e) batch.worlds.push_back(templ);
     batch.n_players = d.n_red + d.n_blue;

@@ -87,3 +87,9 @@ def test_batch_too_large_for_memory():
     for n in (10**12, 2**64 - 1):
         with pytest.raises(MemoryError):
             VecEnv(n, 1, 1)
+    # The batch's table of worlds would fit, but with 4000 segments each the
+    # worlds' arrays (about 4 TB) would not: refused before anything is built.
+    walls = ",".join('{"v0":0,"v1":1}' for _ in range(4000))
+    stadium = '{"vertexes":[{"x":0,"y":0},{"x":1,"y":0}],"segments":[' + walls + "]}"
+    with pytest.raises(MemoryError):
+        VecEnv.from_vxs(stadium, 10**7, 1, 1)
