@@ -9,6 +9,7 @@ which is what lets one policy play either side.
 
 from __future__ import annotations
 
+import threading
 from dataclasses import dataclass
 from typing import Sequence
 
@@ -119,6 +120,41 @@ class View:
         return (xy + self.pos_off) / self.pos_mul
 
 
+def _pairs(a: np.ndarray) -> np.ndarray:
+    """``(..., 2)`` float64 pairs as ``(...)`` complex numbers (a view when possible)."""
+    if a.dtype != np.float64 or a.strides[-1] != a.itemsize:
+        a = np.ascontiguousarray(a, dtype=np.float64)
+    return a.view(np.complex128)[..., 0]
+
+
+@dataclass(frozen=True, eq=False)
+class _ComplexMap:
+    """A :class:`View`'s affine map on complex pairs ``x + iy``.
+
+    A mirroring view maps ``x + iy`` to ``conj(z * mul - off)``: the final
+    conjugation flips the sign of every y back, so each value comes out with
+    the same bits as ``xy * view.pos_mul - view.pos_off``.
+    """
+
+    view: View
+    slots: tuple[int, ...]
+    mirror: bool
+    pos_mul: float
+    vel_mul: float
+    pos_off: complex
+    opp_goal: complex
+
+    @classmethod
+    def of(cls, view: View) -> _ComplexMap:
+        mirror = view.sign < 0
+        flip = -1.0 if mirror else 1.0  # conjugation undoes this on y
+        off = complex(view.pos_off[0], flip * view.pos_off[1])
+        goal = complex(view.opp_goal[0], flip * view.opp_goal[1])
+        return cls(view=view, slots=tuple(int(s) for s in view.slots), mirror=mirror,
+                   pos_mul=float(view.pos_mul[0]), vel_mul=float(view.vel_mul[0]),
+                   pos_off=off, opp_goal=goal)
+
+
 def obs_size(n_players: int, n_lookahead: int) -> int:
     """Length of a :class:`TeamObservation` vector."""
     return 4 * n_players + 8 + 2 * n_lookahead
@@ -157,45 +193,57 @@ class TeamObservation:
         damp = _BALL_DAMPING ** self._offsets.astype(np.float64)
         self._flight = ((1.0 - damp) / (1.0 - _BALL_DAMPING))[None, :, None]
         self._cached: tuple[State, vexlo_core.VecEnv, np.ndarray] | None = None
-        self._layouts: dict[int, tuple[View, np.ndarray, np.ndarray, np.ndarray]] = {}
+        self._maps: dict[int, _ComplexMap] = {}
+        self._scratch = threading.local()
 
     def size(self, n_players: int) -> int:
         return obs_size(n_players, len(self.lookahead))
 
     def __call__(self, view: View, state: State) -> np.ndarray:
+        # Every (x, y) pair is handled as one complex number, so that each
+        # column of the observation is a single pass over a 1-D array: NumPy
+        # is slow on many short rows, fast on a few long columns.
         n = state.ball_pos.shape[0]
         p = view.n_players
-        end = 4 + 4 * p
-        columns, mul, off = self._layout(view)
-        raw = np.concatenate([state.ball_pos, state.ball_vel, state.player_pos.reshape(n, 2 * p),
-                              state.player_vel.reshape(n, 2 * p)], axis=1)
-        body = raw[:, columns]  # ball pos, ball vel, then each player's pos, vel in view order
-        body *= mul
-        body -= off
-        out = np.empty((n, self.size(p)), dtype=np.float32)
-        out[:, :end] = body
-        np.subtract(body[:, 0:2], body[:, 4:6], out=out[:, end:end + 2])
-        np.subtract(view.opp_goal, body[:, 0:2], out=out[:, end + 2:end + 4])
+        m = self._map(view)
+        work = self._work(n, p + p + 4 + len(self.lookahead))
+        ball = work[:, 0]
+        np.multiply(_pairs(state.ball_pos), m.pos_mul, out=ball)
+        np.subtract(ball, m.pos_off, out=ball)
+        np.multiply(_pairs(state.ball_vel), m.vel_mul, out=work[:, 1])
+        players, velocities = _pairs(state.player_pos), _pairs(state.player_vel)
+        for i, slot in enumerate(m.slots):
+            col = work[:, 2 + 2 * i]
+            np.multiply(players[:, slot], m.pos_mul, out=col)
+            np.subtract(col, m.pos_off, out=col)
+            np.multiply(velocities[:, slot], m.vel_mul, out=work[:, 3 + 2 * i])
+        end = 2 + 2 * p
+        np.subtract(ball, work[:, 2], out=work[:, end])
+        np.subtract(m.opp_goal, ball, out=work[:, end + 1])
         if self.lookahead:
-            ahead = self._lookahead(view, state)
-            np.subtract(ahead * view.pos_mul, view.pos_off,
-                        out=out[:, end + 4:].reshape(n, len(self.lookahead), 2))
+            ahead = work[:, end + 2:]
+            np.multiply(_pairs(self._lookahead(view, state)), m.pos_mul, out=ahead)
+            np.subtract(ahead, m.pos_off, out=ahead)
+        out = np.empty((n, 2 * work.shape[1]), dtype=np.float32)
+        if m.mirror:
+            np.conjugate(work, out=out.view(np.complex64))
+        else:
+            np.copyto(out.view(np.complex64), work, casting="same_kind")
         return out
 
-    def _layout(self, view: View) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
-        """Column order and affine map from the raw snapshot columns to the view."""
+    def _map(self, view: View) -> _ComplexMap:
         key = id(view)
-        if self._layouts.get(key, (None,))[0] is not view:
-            p = view.n_players
-            cols = [0, 1, 2, 3]
-            for slot in view.slots:
-                cols += [4 + 2 * slot, 5 + 2 * slot, 4 + 2 * p + 2 * slot, 5 + 2 * p + 2 * slot]
-            zero = np.zeros(2)
-            mul = np.concatenate([view.pos_mul, view.vel_mul] * (p + 1))
-            off = np.concatenate([view.pos_off, zero] * (p + 1))
-            self._layouts[key] = (view, np.array(cols, dtype=np.intp), mul, off)
-        _, cols_arr, mul, off = self._layouts[key]
-        return cols_arr, mul, off
+        cached = self._maps.get(key)
+        if cached is None or cached.view is not view:
+            cached = self._maps[key] = _ComplexMap.of(view)
+        return cached
+
+    def _work(self, n: int, columns: int) -> np.ndarray:
+        """Per-thread scratch of ``n`` rows of complex columns, reused between calls."""
+        work = getattr(self._scratch, "work", None)
+        if work is None or work.shape != (n, columns):
+            work = self._scratch.work = np.empty((n, columns), dtype=np.complex128)
+        return work
 
     def _lookahead(self, view: View, state: State) -> np.ndarray:
         # Both teams' observations of one state share one prediction.

@@ -15,7 +15,7 @@ from .state import State
 def goal_reward(view: View, prev: State, state: State, scored: np.ndarray) -> np.ndarray:
     """+1 when the opponents concede, -1 when the viewing team does, else 0."""
     reward = np.zeros(scored.shape[0])
-    if scored.max(initial=-1) >= 0:
+    if np.count_nonzero(scored >= 0):
         reward[scored == view.opponent] = 1.0
         reward[scored == view.team] = -1.0
     return reward

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
@@ -18,6 +19,10 @@ namespace {
 // Chunks per participant: small enough that a worker that finishes early
 // takes over items the others have not started.
 constexpr std::size_t CHUNKS_PER_PARTICIPANT = 8;
+
+// How long a thread that is out of work stays awake, watching for more,
+// before it sleeps: an idle process uses no CPU after this.
+constexpr std::chrono::microseconds SPIN_TIME{300};
 
 std::size_t available_processors() {
     // The affinity mask, not the machine's count: a process limited to some
@@ -81,41 +86,65 @@ public:
         {
             std::lock_guard<std::mutex> lock(mutex_);
             job_ = &job;
-            generation_ += 1;
+            generation_.fetch_add(1, std::memory_order_release);
         }
         wake_.notify_all();
         job.work();
-        // Every chunk is taken; wait for the workers still running theirs.
+        // Every chunk is taken; the workers still running theirs finish soon,
+        // so wait for them awake first.
+        spin_until([this] { return active_.load(std::memory_order_acquire) == 0; });
         std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [this] { return active_ == 0; });
+        done_.wait(lock, [this] { return active_.load(std::memory_order_relaxed) == 0; });
         job_ = nullptr;
     }
 
 private:
-    void worker_main() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        std::uint64_t seen = generation_;
+    // Spins for up to SPIN_TIME while `ready` is false; true once it holds.
+    // Calls come in quick succession (a step, then a query of its result),
+    // and waking a sleeping thread costs more than such a call's share of work.
+    template <class Ready>
+    static bool spin_until(Ready ready) {
+        const auto until = std::chrono::steady_clock::now() + SPIN_TIME;
         for (;;) {
-            wake_.wait(lock, [&] { return generation_ != seen; });
-            seen = generation_;
+            for (int i = 0; i < 64; ++i) {
+                if (ready()) return true;
+                pause();
+            }
+            if (std::chrono::steady_clock::now() >= until) return ready();
+        }
+    }
+
+    static void pause() {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+
+    void worker_main() {
+        std::uint64_t seen = generation_.load(std::memory_order_acquire);
+        for (;;) {
+            spin_until([&] { return generation_.load(std::memory_order_acquire) != seen; });
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [&] { return generation_.load(std::memory_order_relaxed) != seen; });
+            seen = generation_.load(std::memory_order_relaxed);
             Job* job = job_;
             if (job == nullptr) continue;  // woke after that call had finished
-            active_ += 1;
+            active_.fetch_add(1, std::memory_order_relaxed);
             lock.unlock();
             job->work();
             lock.lock();
-            active_ -= 1;
-            if (active_ == 0) done_.notify_all();
+            if (active_.fetch_sub(1, std::memory_order_release) == 1) done_.notify_all();
         }
     }
 
     std::mutex run_mutex_;  // one call at a time uses the workers
-    std::mutex mutex_;      // guards job_, generation_ and active_
+    std::mutex mutex_;  // guards job_ and every change of generation_ and active_
     std::condition_variable wake_;
     std::condition_variable done_;
     Job* job_ = nullptr;
-    std::uint64_t generation_ = 0;
-    std::size_t active_ = 0;
+    // Atomic as well, so that a spinning thread can watch them without the lock.
+    std::atomic<std::uint64_t> generation_{0};
+    std::atomic<std::size_t> active_{0};
     std::vector<std::thread> threads_;
 };
 

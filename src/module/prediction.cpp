@@ -1,7 +1,6 @@
 // predict_ball: where every environment's ball will be after given numbers of
 // ticks if no player touches it.
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <type_traits>
 #include <utility>
@@ -23,29 +22,19 @@ namespace {
 static_assert(sizeof(Vec2) == 2 * sizeof(double) && alignof(Vec2) == alignof(double));
 static_assert(std::is_standard_layout_v<Vec2> && std::is_trivially_copyable_v<Vec2>);
 
-// Environments go to the engine in groups of lane_width(), each writing its
-// K positions straight into its row of the result.
+// Environments go to the engine in blocks of whole lane groups, each writing
+// its K positions straight into its row of the result.
 struct PredictTask {
     const World* worlds;
     std::size_t n_envs;
     const PredictionPlan* plan;
     Vec2* out;  // N rows of K positions
-    std::size_t k;
     std::size_t width;
 
     void operator()(std::size_t group_begin, std::size_t group_end) const noexcept {
-        for (std::size_t g = group_begin; g < group_end; ++g) {
-            const std::size_t first = g * width;
-            const std::size_t count = std::min(width, n_envs - first);
-            std::array<const World*, MAX_LANES> group{};
-            std::array<Vec2*, MAX_LANES> rows{};
-            for (std::size_t l = 0; l < count; ++l) {
-                group[l] = &worlds[first + l];
-                rows[l] = out + (first + l) * k;
-            }
-            // The environments of a batch are copies of one template.
-            predict_lanes(LanePrediction{group.data(), count, plan, rows.data(), true});
-        }
+        // The environments of a batch are copies of one template.
+        predict_block(PredictionBlock{worlds, group_begin * width,
+                                      std::min(n_envs, group_end * width), plan, out, true});
     }
 };
 
@@ -98,7 +87,7 @@ PyObject* vecenv_predict_ball(PyObject* self, PyObject* const* args, Py_ssize_t 
     if (!result) return nullptr;
     if (k == 0) return result.release();
     const std::size_t width = lane_width();
-    PredictTask task{b.worlds.data(), n, &plan, rows, k, width};
+    PredictTask task{b.worlds.data(), n, &plan, rows, width};
     pool::parallel_for((n + width - 1) / width, task);
     return result.release();
 }

@@ -11,8 +11,10 @@
 
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
+#include "clear_box.hpp"
 #include "contacts.hpp"
 #include "lane_tick.hpp"
 
@@ -59,9 +61,11 @@ inline f64v vsqrt(f64v x) {
     return (f64v)_mm512_mask_sqrt_pd((__m512d)x, 0xFF, (__m512d)x);
 }
 inline bool any(i64v m) { return _mm512_test_epi64_mask((__m512i)m, (__m512i)m) != 0; }
+inline bool all(i64v m) { return _mm512_test_epi64_mask((__m512i)m, (__m512i)m) == 0xFF; }
 #else
 inline f64v vsqrt(f64v x) { return (f64v)_mm256_sqrt_pd((__m256d)x); }
 inline bool any(i64v m) { return _mm256_movemask_pd((__m256d)m) != 0; }
+inline bool all(i64v m) { return _mm256_movemask_pd((__m256d)m) == 0xF; }
 #endif
 
 struct DiscLanes {
@@ -146,10 +150,19 @@ struct Geometry {
     std::vector<PlaneConst> plane_consts;      // point into `planes`
     std::vector<SegmentConst> segment_consts;  // point into `segments`
 
+    // Clear boxes found so far, per radius and pair of collision bits.
+    struct KeyedBox {
+        double radius;
+        std::int64_t group, mask;
+        ClearBox box;
+    };
+    std::vector<KeyedBox> boxes;
+
     void load(const World& w) {
         if (same_bytes(planes, w.planes) && same_bytes(segments, w.segments)) return;
         planes = w.planes;
         segments = w.segments;
+        boxes.clear();
         plane_consts.clear();
         for (const Plane& plane : planes) {
             const double q = 1.0 / std::sqrt(length_sq(plane.normal));
@@ -161,6 +174,30 @@ struct Geometry {
             const double len = std::sqrt(e.x * e.x + e.y * e.y);
             segment_consts.push_back({&seg, -e.y / len, e.x / len});
         }
+    }
+
+    // True when every lane's disc lies where it can touch no plane and no
+    // segment, so that testing them all would change nothing.
+    bool clear_of_walls(const DiscLanes& d) { return inside(d, box_for(d)); }
+
+    const KeyedBox& box_for(const DiscLanes& d) { return box_for(d.radius[0], d.group[0], d.mask[0]); }
+
+    static bool inside(const DiscLanes& d, const KeyedBox& k) {
+        if (k.box.empty()) return false;
+        const i64v inside = (d.px > k.box.x0) & (d.px < k.box.x1) & (d.py > k.box.y0) &
+                            (d.py < k.box.y1) & (d.radius == k.radius) & (d.group == k.group) &
+                            (d.mask == k.mask);
+        return all(inside);
+    }
+
+    const KeyedBox& box_for(double radius, std::int64_t group, std::int64_t mask) {
+        for (const KeyedBox& k : boxes) {
+            if (k.radius == radius && k.group == group && k.mask == mask) return k;
+        }
+        // Masks change at kickoffs and goals, so only a handful of keys recur.
+        if (boxes.size() >= 16) boxes.clear();
+        boxes.push_back({radius, group, mask, find_clear_box(planes, segments, radius, group, mask)});
+        return boxes.back();
     }
 };
 
@@ -175,8 +212,11 @@ inline void integrate(DiscLanes& d, f64v damping) {
     d.vy = (d.vy + d.gy) * damping;
 }
 
-// `active` leaves out lanes where the pair is not resolved at all.
-void disc_disc(DiscLanes& a, DiscLanes& b, i64v active) {
+// `active` leaves out lanes where the pair is not resolved at all. With
+// `MoveB` false, `b` is an obstacle whose own response would be thrown away,
+// so it is left as it is; `a` comes out the same either way.
+template <bool MoveB = true>
+void disc_disc(DiscLanes& a, std::conditional_t<MoveB, DiscLanes&, const DiscLanes&> b, i64v active) {
     const i64v touching = active & collides(a.group, a.mask, b.group, b.mask);
     if (!any(touching)) return;
     const f64v dx = a.px - b.px, dy = a.py - b.py;
@@ -193,8 +233,10 @@ void disc_disc(DiscLanes& a, DiscLanes& b, i64v active) {
     const f64v shift_b = overlap - shift_a;
     a.px = sel(contact, a.px + nx * shift_a, a.px);
     a.py = sel(contact, a.py + ny * shift_a, a.py);
-    b.px = sel(contact, b.px - nx * shift_b, b.px);
-    b.py = sel(contact, b.py - ny * shift_b, b.py);
+    if constexpr (MoveB) {
+        b.px = sel(contact, b.px - nx * shift_b, b.px);
+        b.py = sel(contact, b.py - ny * shift_b, b.py);
+    }
     const f64v rel = (a.vx - b.vx) * nx + (a.vy - b.vy) * ny;
     const i64v bounce = contact & (rel < 0.0);
     if (!any(bounce)) return;
@@ -203,8 +245,10 @@ void disc_disc(DiscLanes& a, DiscLanes& b, i64v active) {
     const f64v imp_b = rr - imp_a;
     a.vx = sel(bounce, a.vx - nx * imp_a, a.vx);
     a.vy = sel(bounce, a.vy - ny * imp_a, a.vy);
-    b.vx = sel(bounce, b.vx + nx * imp_b, b.vx);
-    b.vy = sel(bounce, b.vy + ny * imp_b, b.vy);
+    if constexpr (MoveB) {
+        b.vx = sel(bounce, b.vx + nx * imp_b, b.vx);
+        b.vy = sel(bounce, b.vy + ny * imp_b, b.vy);
+    }
 }
 
 void disc_plane(DiscLanes& d, i64v movable, const PlaneConst& pc) {

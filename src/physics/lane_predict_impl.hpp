@@ -25,30 +25,31 @@ bool share_stadium(const LanePrediction& job) {
 }
 
 // The ball's share of one tick in every lane: the stadium discs are read,
-// never written, and a lane whose ball is immovable meets nothing.
-void ball_only_tick(PredictLanes& s, DiscLanes& ball, std::size_t first_player) {
+// never written, and a lane whose ball is immovable meets nothing. Nothing
+// in a prediction changes the ball's radius or collision bits, so its clear
+// box is found once.
+void ball_only_tick(PredictLanes& s, DiscLanes& ball, std::size_t first_player,
+                    const Geometry::KeyedBox& clear) {
     integrate(ball, ball.damping);
     const i64v movable = ball.inv_mass != 0.0;
     if (!any(movable)) return;
-    for (std::size_t j = 1; j < first_player; ++j) {
-        DiscLanes fixed = s.discs[j];
-        disc_disc(ball, fixed, movable);
-    }
+    for (std::size_t j = 1; j < first_player; ++j) disc_disc<false>(ball, s.discs[j], movable);
+    if (Geometry::inside(ball, clear)) return;
     for (const PlaneConst& pc : s.geometry.plane_consts) disc_plane(ball, movable, pc);
     for (const SegmentConst& sc : s.geometry.segment_consts) disc_segment(ball, movable, sc);
 }
 
-}  // namespace
-
-bool predict(const LanePrediction& job) {
+// One group of lanes; `load_geometry` false when the caller knows that the
+// geometry held in `s` is this group's.
+bool predict_group(PredictLanes& s, const LanePrediction& job, bool load_geometry) {
     if (job.count == 0 || job.count > W || !share_stadium(job)) return false;
-    thread_local PredictLanes s;
     const World& w0 = *job.worlds[0];
     // The ball and the stadium discs; players play no part.
     gather_discs(s.discs, job.worlds, job.count, job.uniform, w0.first_player);
-    s.geometry.load(w0);
+    if (load_geometry) s.geometry.load(w0);
     const PredictionPlan& plan = *job.plan;
     DiscLanes ball = s.discs[0];
+    const Geometry::KeyedBox& clear = s.geometry.box_for(ball);
     std::size_t next = 0;
     const std::size_t answers = plan.order.size();
     auto fill_due = [&](std::uint64_t tick) {
@@ -60,14 +61,60 @@ bool predict(const LanePrediction& job) {
     };
     fill_due(0);
     for (std::uint64_t tick = 1; tick <= plan.last_tick && next < answers; ++tick) {
-        ball_only_tick(s, ball, w0.first_player);
+        ball_only_tick(s, ball, w0.first_player, clear);
         fill_due(tick);
     }
     return true;
+}
+
+// Asks the memory for the ball and stadium discs of the worlds a later group
+// will read, so that their loads overlap this group's ticks.
+void prefetch_stadium_discs(const World* worlds, std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+        const World& w = worlds[i];
+        const char* p = reinterpret_cast<const char*>(w.discs.data());
+        const std::size_t bytes = std::min(w.first_player, w.discs.size()) * sizeof(Disc);
+        for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(p + at);
+    }
+}
+
+}  // namespace
+
+bool predict(const LanePrediction& job) {
+    thread_local PredictLanes s;
+    return predict_group(s, job, true);
+}
+
+void predict_block(const PredictionBlock& b) {
+    thread_local PredictLanes s;
+    const std::size_t k = b.plan->offsets.size();
+    std::array<const World*, W> group{};
+    std::array<Vec2*, W> rows{};
+    // Uniform worlds share one geometry: it is compared with the held copy
+    // once per block instead of once per group.
+    bool load_geometry = true;
+    for (std::size_t first = b.begin; first < b.end; first += W) {
+        const std::size_t count = std::min(W, b.end - first);
+        const std::size_t after = std::min(b.end, first + W + count);
+        prefetch_stadium_discs(b.worlds, first + count, after);
+        for (std::size_t l = 0; l < count; ++l) {
+            group[l] = &b.worlds[first + l];
+            rows[l] = b.out + (first + l) * k;
+        }
+        const LanePrediction job{group.data(), count, b.plan, rows.data(), b.uniform};
+        // A lone world would leave every other lane idle.
+        if (count > 1 && predict_group(s, job, load_geometry)) {
+            load_geometry = !b.uniform;
+            continue;
+        }
+        for (std::size_t l = 0; l < count; ++l)
+            predict_ball(*group[l], *b.plan, std::span<Vec2>(rows[l], k));
+    }
 }
 
 }  // namespace vexlo::VEXLO_LANE_NS
 
 namespace vexlo {
 bool VEXLO_PREDICT_ENTRY(const LanePrediction& job) { return VEXLO_LANE_NS::predict(job); }
+void VEXLO_PREDICT_BLOCK_ENTRY(const PredictionBlock& block) { VEXLO_LANE_NS::predict_block(block); }
 }  // namespace vexlo

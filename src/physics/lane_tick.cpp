@@ -52,4 +52,12 @@ void predict_lanes(const LanePrediction& job) {
         predict_ball(*job.worlds[l], *job.plan, std::span<Vec2>(job.out[l], k));
 }
 
+void predict_block(const PredictionBlock& block) {
+    if (has_avx512()) return predict_block_avx512(block);
+    if (has_avx2()) return predict_block_avx2(block);
+    const std::size_t k = block.plan->offsets.size();
+    for (std::size_t i = block.begin; i < block.end; ++i)
+        predict_ball(block.worlds[i], *block.plan, std::span<Vec2>(block.out + i * k, k));
+}
+
 }  // namespace vexlo

@@ -65,4 +65,19 @@ void predict_lanes(const LanePrediction& job);
 bool predict_lanes_avx2(const LanePrediction& job);
 bool predict_lanes_avx512(const LanePrediction& job);
 
+// Prediction for the consecutive worlds [begin, end) of one array, in groups
+// of lane_width(): row i of `out` (plan.offsets.size() positions) receives
+// world i's answers. One call per block saves the per-group setup.
+struct PredictionBlock {
+    const World* worlds;
+    std::size_t begin, end;
+    const PredictionPlan* plan;
+    Vec2* out;
+    bool uniform = false;  // as in LaneRun
+};
+
+void predict_block(const PredictionBlock& block);
+void predict_block_avx2(const PredictionBlock& block);
+void predict_block_avx512(const PredictionBlock& block);
+
 }  // namespace vexlo

@@ -5,10 +5,14 @@
 // here. FMA stays off: contraction would change the bits.
 #include <immintrin.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <span>
+#include <type_traits>
 #include <vector>
 
+#include "clear_box.hpp"
 #include "contacts.hpp"
 #include "lane_tick.hpp"
 #include "predict.hpp"
@@ -19,5 +23,6 @@
 #define VEXLO_LANE_NS lanes_avx512
 #define VEXLO_LANE_ENTRY step_lanes_avx512
 #define VEXLO_PREDICT_ENTRY predict_lanes_avx512
+#define VEXLO_PREDICT_BLOCK_ENTRY predict_block_avx512
 #include "lane_tick_impl.hpp"
 #include "lane_predict_impl.hpp"

@@ -162,7 +162,7 @@ void collide(Lanes& s) {
             disc_disc(a, s.discs[j], splat(std::int64_t{-1}));
         }
         const i64v movable = a.inv_mass != 0.0;
-        if (!any(movable)) continue;
+        if (!any(movable) || s.geometry.clear_of_walls(a)) continue;
         for (const PlaneConst& pc : s.geometry.plane_consts) disc_plane(a, movable, pc);
         for (const SegmentConst& sc : s.geometry.segment_consts) disc_segment(a, movable, sc);
     }

@@ -125,3 +125,22 @@ def test_no_growth_over_many_calls():
     # A single leaked small object per call would add several megabytes.
     assert rss_kib() - before < 1024
     assert sys.getrefcount(a) == refs
+
+
+def test_workers_go_to_sleep_when_idle():
+    """Threads out of work watch for more only briefly: an idle process uses
+    next to no CPU, however busy it was just before."""
+    out = run_python("""
+        import time, numpy as np, vexlo_core
+        env = vexlo_core.VecEnv(512, 1, 1)
+        a = np.zeros((512, 2, 3), np.int64)
+        for _ in range(50):
+            env.physics_step(a)
+            env.predict_ball([1, 4])
+        time.sleep(0.05)
+        cpu, wall = time.process_time(), time.perf_counter()
+        time.sleep(0.5)
+        print(time.process_time() - cpu, time.perf_counter() - wall)
+    """)
+    cpu, wall = map(float, out.split())
+    assert wall >= 0.5 and cpu < 0.05

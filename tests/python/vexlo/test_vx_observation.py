@@ -63,6 +63,33 @@ class TestLayout:
             engine = env.core.predict_ball([1, 10])[0]
             np.testing.assert_allclose(ahead, env.view.pos(engine), rtol=1e-6)
 
+    @pytest.mark.parametrize("n_red,n_blue,team,lookahead", [(1, 1, "red", (8,)), (3, 2, "blue", (1, 5, 9)),
+                                                             (2, 3, "red", ())])
+    def test_batch_equals_each_environment_by_the_view(self, n_red, n_blue, team, lookahead):
+        env = vexlo.VectorEnv(7, n_red, n_blue, team=team, observation=vexlo.TeamObservation(lookahead))
+        env.reset(seed=2)
+        for _ in range(30):
+            env.step(env.action_space.sample())
+        state = vexlo.State.read(env.core)
+        ahead = env.core.predict_ball(list(lookahead)) if lookahead else np.zeros((7, 0, 2))
+        for view in (env.view, env.opponent_view):
+            obs = env.observation_fn(view, state)
+            for i in range(7):
+                ball = view.pos(state.ball_pos[i])
+                players = [np.r_[view.pos(state.player_pos[i, s]), view.vel(state.player_vel[i, s])]
+                           for s in view.slots]
+                me = view.pos(state.player_pos[i, view.slots[0]])
+                want = np.concatenate([ball, view.vel(state.ball_vel[i]), *players, ball - me,
+                                       view.opp_goal - ball, view.pos(ahead[i]).ravel()])
+                np.testing.assert_array_equal(obs[i], want.astype(np.float32))
+        # Arrays of other types and layouts read the same.
+        rounded = state.player_vel.astype(np.float32)
+        odd = vexlo.State(np.hstack([state.ball_pos, np.zeros((7, 1))])[:, :2],
+                          np.asfortranarray(state.ball_vel), np.flip(np.flip(state.player_pos, 0).copy(), 0),
+                          rounded, state.steps)
+        want = env.observation_fn(env.view, state._replace(player_vel=rounded.astype(np.float64)))
+        np.testing.assert_array_equal(env.observation_fn(env.view, odd), want)
+
     def test_bad_lookahead_rejected(self):
         for bad in [(0,), (8, 4)]:
             with pytest.raises(ValueError):

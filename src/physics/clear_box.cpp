@@ -1,0 +1,125 @@
+#include "clear_box.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace vexlo {
+namespace {
+
+// Far beyond any stadium, yet finite so that areas compare.
+constexpr double UNBOUNDED = 1e15;
+
+struct Carver {
+    ClearBox box{-UNBOUNDED, -UNBOUNDED, UNBOUNDED, UNBOUNDED};
+    Vec2 seed;
+    bool failed = false;
+
+    // Keeps the box where p.u >= floor: the plane contact needs
+    // radius + (dist - p.u) > 0, so floor = dist + radius + margin. The
+    // corner nearest the plane is put on that line, seen from the seed.
+    void half_plane(double ux, double uy, double floor) {
+        const double spare = seed.x * ux + seed.y * uy - floor;
+        const double spread = std::abs(ux) + std::abs(uy);
+        if (!(spare > 0.0) || !(spread > 0.0)) {
+            failed = true;
+            return;
+        }
+        const double step = spare / spread;
+        if (ux > 0.0) box.x0 = std::max(box.x0, seed.x - step);
+        if (ux < 0.0) box.x1 = std::min(box.x1, seed.x + step);
+        if (uy > 0.0) box.y0 = std::max(box.y0, seed.y - step);
+        if (uy < 0.0) box.y1 = std::min(box.y1, seed.y + step);
+    }
+
+    // Keeps the box out of the closed rectangle r, cutting the side that
+    // leaves the most area.
+    void avoid(const ClearBox& r) {
+        if (r.x1 <= box.x0 || r.x0 >= box.x1 || r.y1 <= box.y0 || r.y0 >= box.y1) return;
+        ClearBox best{0, 0, 0, 0};
+        auto consider = [&](ClearBox c) {
+            if (!c.contains(seed)) return;
+            if (best.empty() || area(c) > area(best)) best = c;
+        };
+        consider({box.x0, box.y0, std::min(box.x1, r.x0), box.y1});
+        consider({std::max(box.x0, r.x1), box.y0, box.x1, box.y1});
+        consider({box.x0, box.y0, box.x1, std::min(box.y1, r.y0)});
+        consider({box.x0, std::max(box.y0, r.y1), box.x1, box.y1});
+        if (best.empty()) failed = true;
+        box = best;
+    }
+
+    static double area(const ClearBox& b) { return (b.x1 - b.x0) * (b.y1 - b.y0); }
+};
+
+bool finite(double x) { return std::isfinite(x); }
+
+// The rectangle a disc's centre must enter to touch the segment: a contact
+// needs the centre within max(radius, |bias|) of the wall (for an arc, of its
+// whole circle).
+bool segment_reach(const Segment& s, double reach, ClearBox& out) {
+    if (s.curve_f != 0.0) {
+        const double r = s.arc_radius + reach;
+        out = {s.center.x - r, s.center.y - r, s.center.x + r, s.center.y + r};
+    } else {
+        out = {std::min(s.v0.x, s.v1.x) - reach, std::min(s.v0.y, s.v1.y) - reach,
+               std::max(s.v0.x, s.v1.x) + reach, std::max(s.v0.y, s.v1.y) + reach};
+    }
+    return finite(out.x0) && finite(out.y0) && finite(out.x1) && finite(out.y1);
+}
+
+ClearBox carve(Vec2 seed, std::span<const Plane> planes, std::span<const Segment> segments,
+               double radius, std::int64_t group, std::int64_t mask, double margin) {
+    Carver c;
+    c.seed = seed;
+    for (const Plane& p : planes) {
+        if (!flag::collides(group, mask, p.c_group, p.c_mask)) continue;
+        // The same unit normal as the contact computes.
+        const double q = 1.0 / std::sqrt(length_sq(p.normal));
+        const double ux = p.normal.x * q, uy = p.normal.y * q;
+        if (std::isnan(ux) || std::isnan(uy)) continue;  // such a plane is never touched
+        c.half_plane(ux, uy, p.dist + radius + margin);
+        if (c.failed) return {};
+    }
+    for (const Segment& s : segments) {
+        if (!flag::collides(group, mask, s.c_group, s.c_mask)) continue;
+        ClearBox reach;
+        if (!segment_reach(s, std::max(radius, std::abs(s.bias)) + margin, reach)) return {};
+        c.avoid(reach);
+        if (c.failed) return {};
+    }
+    return c.box;
+}
+
+}  // namespace
+
+ClearBox find_clear_box(std::span<const Plane> planes, std::span<const Segment> segments,
+                        double radius, std::int64_t group, std::int64_t mask) {
+    if (!finite(radius)) return {};
+    // Rounding in a contact test is a few units in the last place of the
+    // largest coordinate involved; the margin is a billion times that.
+    double scale = 1.0 + std::abs(radius);
+    double lo_x = UNBOUNDED, lo_y = UNBOUNDED, hi_x = -UNBOUNDED, hi_y = -UNBOUNDED;
+    for (const Plane& p : planes) scale = std::max(scale, std::abs(p.dist));
+    for (const Segment& s : segments) {
+        for (const Vec2 v : {s.v0, s.v1, s.center}) {
+            scale = std::max({scale, std::abs(v.x), std::abs(v.y)});
+            lo_x = std::min(lo_x, v.x), lo_y = std::min(lo_y, v.y);
+            hi_x = std::max(hi_x, v.x), hi_y = std::max(hi_y, v.y);
+        }
+        scale = std::max({scale, std::abs(s.bias), std::abs(s.arc_radius)});
+    }
+    if (!finite(scale)) return {};
+    const double margin = scale * 1e-6;
+    // Play usually centres on the origin; the middle of the walls is the
+    // other guess.
+    ClearBox best;
+    for (const Vec2 seed : {Vec2{0.0, 0.0}, Vec2{(lo_x + hi_x) * 0.5, (lo_y + hi_y) * 0.5}}) {
+        if (!finite(seed.x) || !finite(seed.y)) continue;
+        const ClearBox b = carve(seed, planes, segments, radius, group, mask, margin);
+        if (!b.empty() && (best.empty() || Carver::area(b) > Carver::area(best))) best = b;
+    }
+    return best;
+}
+
+}  // namespace vexlo

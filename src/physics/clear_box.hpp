@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "world.hpp"
+
+// Broad phase for the batched tick: a box in which a disc can touch no plane
+// and no segment. Every contact test there would miss, so a tick whose discs
+// all sit inside may skip the tests and still give the same bits.
+namespace vexlo {
+
+struct ClearBox {
+    double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;  // open box; empty when x0 >= x1
+
+    bool contains(Vec2 p) const { return p.x > x0 && p.x < x1 && p.y > y0 && p.y < y1; }
+    bool empty() const { return !(x0 < x1 && y0 < y1); }
+};
+
+// A box (a large one, not always the largest) in which a disc of `radius`
+// with collision bits `group` and `mask` is farther from every plane and
+// segment it collides with than any contact reaches, with a margin that
+// outweighs rounding many times over. Empty when no such box is found.
+ClearBox find_clear_box(std::span<const Plane> planes, std::span<const Segment> segments,
+                        double radius, std::int64_t group, std::int64_t mask);
+
+}  // namespace vexlo
