@@ -199,7 +199,7 @@ class VectorEnv(gym.vector.VectorEnv):
             self.core.reset_mask(mask)
         apply_kickoff(self.kickoff_fn, self.view, self.core, mask, self.np_random)
         self._pending &= ~mask
-        self._any_pending = np.count_nonzero(self._pending) > 0
+        self._any_pending = bool(np.count_nonzero(self._pending))
         self.match_state = State.read(self.core)
         return self.observation_fn(self.view, self.match_state), {}
 
@@ -222,7 +222,7 @@ class VectorEnv(gym.vector.VectorEnv):
         # which costs more than the scan of a batch.
         terminated = scored >= 0
         truncated = state.steps >= self.step_limit
-        any_goal = np.count_nonzero(terminated) > 0
+        any_goal = bool(np.count_nonzero(terminated))
         if any_goal:
             truncated &= ~terminated
         reward = np.asarray(self.reward_fn(self.view, prev, state, scored), dtype=np.float64)
@@ -234,7 +234,7 @@ class VectorEnv(gym.vector.VectorEnv):
         infos: dict[str, Any] = {}
 
         done = (terminated | truncated) if any_goal or restarted else truncated.copy()
-        any_done = np.count_nonzero(done) > 0
+        any_done = bool(np.count_nonzero(done))
         if any_done and self.autoreset_mode == AutoresetMode.SAME_STEP:
             final = np.full(self.num_envs, None, dtype=object)
             for i in np.flatnonzero(done):
