@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include "arena.hpp"
+#include "physics/clear_box.hpp"
+#include "physics/contacts.hpp"
+#include "physics/lane_tick.hpp"
+
+namespace vexlo {
+namespace {
+
+using test::arena;
+using test::same_state;
+
+bool same_disc(const Disc& a, const Disc& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+ClearBox box_for(const World& w, const Disc& d) {
+    return find_clear_box(w.planes, w.segments, d.radius, d.c_group, d.c_mask);
+}
+
+// Every plane and segment the disc collides with leaves it untouched, from
+// anywhere in the box, the edges included.
+void expect_no_wall_reached(const World& w, Disc d, const ClearBox& box, std::mt19937_64& rng) {
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int i = 0; i < 20000; ++i) {
+        const double fx = i % 4 == 0 ? 0.0 : i % 4 == 1 ? 1.0 : u(rng);
+        const double fy = i % 8 < 4 ? u(rng) : (i % 2 == 0 ? 0.0 : 1.0);
+        d.pos = {std::nextafter(box.x0 + fx * (box.x1 - box.x0), 0.0),
+                 std::nextafter(box.y0 + fy * (box.y1 - box.y0), 0.0)};
+        if (!box.contains(d.pos)) continue;
+        d.vel = {u(rng) * 20 - 10, u(rng) * 20 - 10};
+        for (const Plane& p : w.planes) {
+            if (!flag::collides(d.c_group, d.c_mask, p.c_group, p.c_mask)) continue;
+            Disc after = d;
+            disc_plane(after, p);
+            ASSERT_TRUE(same_disc(after, d)) << "plane at " << d.pos.x << ", " << d.pos.y;
+        }
+        for (const Segment& s : w.segments) {
+            if (!flag::collides(d.c_group, d.c_mask, s.c_group, s.c_mask)) continue;
+            Disc after = d;
+            disc_segment(after, s);
+            ASSERT_TRUE(same_disc(after, d)) << "segment at " << d.pos.x << ", " << d.pos.y;
+        }
+    }
+}
+
+TEST(ClearBox, NoWallReachesADiscInside) {
+    std::mt19937_64 rng(11);
+    const World plain = arena(1);
+    World extra = plain;  // a slanted plane and a far-reaching one-sided wall that bound the box
+    extra.segments.push_back(test::wall_segment({-100, 60}, {-20, 95}, -25.0));
+    extra.planes.push_back(Plane{{3, -1}, -120, 0.5, flag::FLAG_WALL, flag::FLAG_ALL});
+    for (const World& w : {plain, extra}) {
+        Disc big = w.ball();
+        big.radius = 45.0;
+        for (const Disc& d : {w.ball(), w.player(0), w.player(4), big}) {
+            const ClearBox box = box_for(w, d);
+            ASSERT_FALSE(box.empty());
+            EXPECT_TRUE(box.contains({0, 0}));
+            expect_no_wall_reached(w, d, box, rng);
+        }
+    }
+    // The box is worth having: the ball's spans most of the arena.
+    const ClearBox ball = box_for(plain, plain.ball());
+    EXPECT_GT(ball.x1 - ball.x0, 250.0);
+    EXPECT_GT(ball.y1 - ball.y0, 140.0);
+}
+
+TEST(ClearBox, EmptyWhenNoneCanBeTrusted) {
+    World w = arena(1);
+    // Kickoff barriers around the centre, where the search starts.
+    Disc held_back = w.player(3);
+    held_back.c_mask |= flag::FLAG_BLUE_KO;
+    EXPECT_TRUE(box_for(w, held_back).empty());
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_TRUE(find_clear_box(w.planes, w.segments, nan, flag::FLAG_BALL, flag::FLAG_ALL).empty());
+    World far = w;
+    far.segments[0].v1 = {inf, 0};
+    EXPECT_TRUE(box_for(far, far.ball()).empty());
+    // A plane without a direction is never touched and changes nothing.
+    World flat = w;
+    flat.planes.push_back(Plane{{0, 0}, 5, 0.5, flag::FLAG_WALL, flag::FLAG_ALL});
+    const ClearBox a = box_for(w, w.ball()), b = box_for(flat, flat.ball());
+    EXPECT_TRUE(a.x0 == b.x0 && a.x1 == b.x1 && a.y0 == b.y0 && a.y1 == b.y1);
+}
+
+using LaneStepper = bool (*)(const LaneRun&);
+using LanePredictor = bool (*)(const LanePrediction&);
+
+// Balls and players on a fine grid over the whole arena, neighbours sharing a
+// lane group, so that groups sit wholly inside the clear boxes, wholly
+// outside and across their edges: one tick and a prediction give the scalar
+// bits everywhere.
+void expect_grid_matches(LaneStepper stepper, LanePredictor predictor, std::size_t width) {
+    const World base = arena(2);
+    std::vector<World> worlds;
+    for (double y = -112.0; y <= 112.0; y += 1.7) {
+        for (double x = -212.0; x <= 212.0; x += 1.9) {
+            World w = base;
+            w.phase = Phase::Playing;
+            w.ball().pos = {x, y};
+            w.ball().vel = {std::sin(x) * 4.0, std::cos(y) * 4.0};
+            for (std::size_t p = 0; p < w.n_players; ++p)
+                w.player(p).pos = {-x + 7.0 * static_cast<double>(p), y * 0.9};
+            worlds.push_back(w);
+        }
+    }
+    const std::vector<PlayerInput> in(base.n_players, PlayerInput{1, -1, 0});
+    const std::vector<std::uint64_t> offsets{1, 4};
+    const PredictionPlan plan = plan_prediction(offsets);
+    for (std::size_t first = 0; first + width <= worlds.size(); first += width) {
+        std::vector<World> scalar(worlds.begin() + first, worlds.begin() + first + width);
+        std::vector<World> lanes = scalar;
+        std::vector<World*> ps, pl;
+        std::vector<const PlayerInput*> inputs(width, in.data());
+        std::vector<std::int8_t> scored(width);
+        for (std::size_t l = 0; l < width; ++l) {
+            ps.push_back(&scalar[l]);
+            pl.push_back(&lanes[l]);
+        }
+        std::vector<std::vector<Vec2>> ahead(width, std::vector<Vec2>(offsets.size()));
+        std::vector<const World*> from;
+        std::vector<Vec2*> rows;
+        for (std::size_t l = 0; l < width; ++l) {
+            from.push_back(&lanes[l]);
+            rows.push_back(ahead[l].data());
+        }
+        ASSERT_TRUE(predictor(LanePrediction{from.data(), width, &plan, rows.data(), true}));
+        for (std::size_t l = 0; l < width; ++l) {
+            std::vector<Vec2> want(offsets.size());
+            predict_ball(lanes[l], plan, want);
+            ASSERT_EQ(std::memcmp(want.data(), ahead[l].data(), want.size() * sizeof(Vec2)), 0)
+                << "ball at " << lanes[l].ball().pos.x << ", " << lanes[l].ball().pos.y;
+        }
+        step_scalar(LaneRun{ps.data(), width, inputs.data(), inputs.data(), 1, false, scored.data()});
+        ASSERT_TRUE(stepper(LaneRun{pl.data(), width, inputs.data(), inputs.data(), 1, false,
+                                    scored.data(), true}));
+        for (std::size_t l = 0; l < width; ++l)
+            ASSERT_TRUE(same_state(scalar[l], lanes[l])) << "world " << first + l;
+    }
+}
+
+TEST(ClearBox, LanesMatchTheScalarTickAllOverTheArena) {
+    if (has_avx2()) expect_grid_matches(step_lanes_avx2, predict_lanes_avx2, 4);
+    if (has_avx512()) expect_grid_matches(step_lanes_avx512, predict_lanes_avx512, 8);
+    if (!has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
+}
+
+}  // namespace
+}  // namespace vexlo
