@@ -48,7 +48,7 @@ bool predict_group(PredictLanes& s, const LanePrediction& job, bool load_geometr
     gather_discs(s.discs, job.worlds, job.count, job.uniform, w0.first_player);
     if (load_geometry) s.geometry.load(w0);
     const PredictionPlan& plan = *job.plan;
-    DiscLanes ball = s.discs[0];
+    DiscLanes& ball = s.discs[0];
     const Geometry::KeyedBox& clear = s.geometry.box_for(ball);
     std::size_t next = 0;
     const std::size_t answers = plan.order.size();
@@ -67,8 +67,19 @@ bool predict_group(PredictLanes& s, const LanePrediction& job, bool load_geometr
     return true;
 }
 
-// Asks the memory for the ball and stadium discs of the worlds a later group
-// will read, so that their loads overlap this group's ticks.
+// Each group alone is too short to hide the latency of its loads, so the
+// memory is asked early: for the ball and stadium discs PREFETCH_GROUPS
+// groups ahead, and for the world records (which say where those discs are)
+// twice as far.
+constexpr std::size_t PREFETCH_GROUPS = 4;
+
+void prefetch_records(const World* worlds, std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+        __builtin_prefetch(&worlds[i].discs);
+        __builtin_prefetch(&worlds[i].first_player);
+    }
+}
+
 void prefetch_stadium_discs(const World* worlds, std::size_t begin, std::size_t end) {
     for (std::size_t i = begin; i < end; ++i) {
         const World& w = worlds[i];
@@ -93,10 +104,14 @@ void predict_block(const PredictionBlock& b) {
     // Uniform worlds share one geometry: it is compared with the held copy
     // once per block instead of once per group.
     bool load_geometry = true;
+    const std::size_t ahead = PREFETCH_GROUPS * W;
+    prefetch_stadium_discs(b.worlds, b.begin, std::min(b.end, b.begin + ahead));
+    prefetch_records(b.worlds, std::min(b.end, b.begin + ahead), std::min(b.end, b.begin + 2 * ahead));
     for (std::size_t first = b.begin; first < b.end; first += W) {
         const std::size_t count = std::min(W, b.end - first);
-        const std::size_t after = std::min(b.end, first + W + count);
-        prefetch_stadium_discs(b.worlds, first + count, after);
+        const std::size_t near = std::min(b.end, first + ahead), far = std::min(b.end, first + 2 * ahead);
+        prefetch_stadium_discs(b.worlds, near, std::min(b.end, near + W));
+        prefetch_records(b.worlds, far, std::min(b.end, far + W));
         for (std::size_t l = 0; l < count; ++l) {
             group[l] = &b.worlds[first + l];
             rows[l] = b.out + (first + l) * k;
