@@ -98,7 +98,7 @@ ClearBox find_clear_box(std::span<const Plane> planes, std::span<const Segment> 
     if (!finite(radius)) return {};
     // Rounding in a contact test is a few units in the last place of the
     // largest coordinate involved; the margin is a billion times that.
-    double scale = 1.0 + std::abs(radius);
+    double scale = std::abs(radius);
     double lo_x = UNBOUNDED, lo_y = UNBOUNDED, hi_x = -UNBOUNDED, hi_y = -UNBOUNDED;
     for (const Plane& p : planes) scale = std::max(scale, std::abs(p.dist));
     for (const Segment& s : segments) {
@@ -110,7 +110,7 @@ ClearBox find_clear_box(std::span<const Plane> planes, std::span<const Segment> 
         scale = std::max({scale, std::abs(s.bias), std::abs(s.arc_radius)});
     }
     if (!finite(scale)) return {};
-    const double margin = scale * 1e-6;
+    const double margin = clear_margin(scale);
     // Play usually centres on the origin; the middle of the walls is the
     // other guess.
     ClearBox best;
@@ -120,6 +120,18 @@ ClearBox find_clear_box(std::span<const Plane> planes, std::span<const Segment> 
         if (!b.empty() && (best.empty() || Carver::area(b) > Carver::area(best))) best = b;
     }
     return best;
+}
+
+ClearBox carve_clear_of(ClearBox box, std::span<const ClearBox> obstacles) {
+    if (box.empty()) return {};
+    Carver c;
+    c.box = box;
+    c.seed = {box.x0 + (box.x1 - box.x0) * 0.5, box.y0 + (box.y1 - box.y0) * 0.5};
+    for (const ClearBox& r : obstacles) {
+        c.avoid(r);
+        if (c.failed) return {};
+    }
+    return c.box;
 }
 
 }  // namespace vexlo

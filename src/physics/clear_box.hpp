@@ -24,4 +24,11 @@ struct ClearBox {
 ClearBox find_clear_box(std::span<const Plane> planes, std::span<const Segment> segments,
                         double radius, std::int64_t group, std::int64_t mask);
 
+// `box` cut down until it keeps clear of every rectangle in `obstacles`
+// (closed); empty when the cuts leave nothing around the box's centre.
+ClearBox carve_clear_of(ClearBox box, std::span<const ClearBox> obstacles);
+
+// The margin find_clear_box adds to a reach around coordinates of size `scale`.
+inline double clear_margin(double scale) { return (1.0 + scale) * 1e-6; }
+
 }  // namespace vexlo

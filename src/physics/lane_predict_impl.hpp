@@ -7,9 +7,20 @@
 namespace vexlo::VEXLO_LANE_NS {
 namespace {
 
+// The ball's clear box cut down to keep clear of the stadium discs too, for
+// discs at the positions below. A prediction holds those discs still, so the
+// box holds for all its ticks.
+struct DiscClearBox {
+    Geometry::KeyedBox walls{};   // the box it was cut from, with its key
+    std::vector<Disc> discs;      // position, radius and bits of each stadium disc
+    Geometry::KeyedBox box{};
+};
+
 struct PredictLanes {
     std::vector<DiscLanes> discs;
     Geometry geometry;
+    DiscClearBox clear_of_discs;
+    std::vector<ClearBox> obstacles;
 };
 
 bool share_stadium(const LanePrediction& job) {
@@ -29,14 +40,60 @@ bool share_stadium(const LanePrediction& job) {
 // in a prediction changes the ball's radius or collision bits, so its clear
 // box is found once.
 void ball_only_tick(PredictLanes& s, DiscLanes& ball, std::size_t first_player,
-                    const Geometry::KeyedBox& clear) {
+                    const Geometry::KeyedBox& clear, const Geometry::KeyedBox* clear_of_all) {
     integrate(ball, ball.damping);
     const i64v movable = ball.inv_mass != 0.0;
     if (!any(movable)) return;
+    if (clear_of_all != nullptr && Geometry::inside(ball, *clear_of_all)) return;
     for (std::size_t j = 1; j < first_player; ++j) disc_disc<false>(ball, s.discs[j], movable);
     if (Geometry::inside(ball, clear)) return;
     for (const PlaneConst& pc : s.geometry.plane_consts) disc_plane(ball, movable, pc);
     for (const SegmentConst& sc : s.geometry.segment_consts) disc_segment(ball, movable, sc);
+}
+
+bool same_key(const Geometry::KeyedBox& a, const Geometry::KeyedBox& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// The ball's box clear of walls and stadium discs for this group, or null
+// when the lanes' stadium discs are not all where lane 0's are.
+const Geometry::KeyedBox* clear_of_discs(PredictLanes& s, const Geometry::KeyedBox& walls,
+                                         std::size_t first_player) {
+    if (walls.box.empty()) return nullptr;
+    DiscClearBox& held = s.clear_of_discs;
+    bool same_as_held = same_key(held.walls, walls) && held.discs.size() == first_player - 1;
+    for (std::size_t j = 1; j < first_player; ++j) {
+        const DiscLanes& D = s.discs[j];
+        const i64v agree = (D.px == D.px[0]) & (D.py == D.py[0]) & (D.radius == D.radius[0]) &
+                           (D.group == D.group[0]) & (D.mask == D.mask[0]);
+        if (!all(agree)) return nullptr;
+        if (!same_as_held) continue;
+        const Disc& h = held.discs[j - 1];
+        same_as_held = h.pos.x == D.px[0] && h.pos.y == D.py[0] && h.radius == D.radius[0] &&
+                       h.c_group == D.group[0] && h.c_mask == D.mask[0];
+    }
+    if (same_as_held) return held.box.box.empty() ? nullptr : &held.box;
+    held.walls = walls;
+    held.discs.clear();
+    s.obstacles.clear();
+    for (std::size_t j = 1; j < first_player; ++j) {
+        const DiscLanes& D = s.discs[j];
+        Disc d;
+        d.pos = {D.px[0], D.py[0]};
+        d.radius = D.radius[0];
+        d.c_group = D.group[0];
+        d.c_mask = D.mask[0];
+        held.discs.push_back(d);
+        if (!flag::collides(walls.group, walls.mask, d.c_group, d.c_mask)) continue;
+        // A contact needs the centres within the sum of the radii.
+        const double reach = walls.radius + d.radius;
+        const double margin = clear_margin(std::max({std::abs(d.pos.x), std::abs(d.pos.y), std::abs(reach)}));
+        s.obstacles.push_back({d.pos.x - reach - margin, d.pos.y - reach - margin, d.pos.x + reach + margin,
+                               d.pos.y + reach + margin});
+    }
+    held.box = walls;
+    held.box.box = carve_clear_of(walls.box, s.obstacles);
+    return held.box.box.empty() ? nullptr : &held.box;
 }
 
 // One group of lanes; `load_geometry` false when the caller knows that the
@@ -50,6 +107,7 @@ bool predict_group(PredictLanes& s, const LanePrediction& job, bool load_geometr
     const PredictionPlan& plan = *job.plan;
     DiscLanes& ball = s.discs[0];
     const Geometry::KeyedBox& clear = s.geometry.box_for(ball);
+    const Geometry::KeyedBox* clear_of_all = clear_of_discs(s, clear, w0.first_player);
     std::size_t next = 0;
     const std::size_t answers = plan.order.size();
     auto fill_due = [&](std::uint64_t tick) {
@@ -61,7 +119,7 @@ bool predict_group(PredictLanes& s, const LanePrediction& job, bool load_geometr
     };
     fill_due(0);
     for (std::uint64_t tick = 1; tick <= plan.last_tick && next < answers; ++tick) {
-        ball_only_tick(s, ball, w0.first_player, clear);
+        ball_only_tick(s, ball, w0.first_player, clear, clear_of_all);
         fill_due(tick);
     }
     return true;
