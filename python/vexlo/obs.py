@@ -139,10 +139,10 @@ class _ComplexMap:
     view: View
     slots: tuple[int, ...]
     mirror: bool
-    pos_mul: float
-    vel_mul: float
-    pos_off: complex
-    opp_goal: complex
+    pos_mul: np.complex128  # real factors, kept complex so that NumPy need not convert them
+    vel_mul: np.complex128
+    pos_off: np.complex128
+    opp_goal: np.complex128
 
     @classmethod
     def of(cls, view: View) -> _ComplexMap:
@@ -151,8 +151,8 @@ class _ComplexMap:
         off = complex(view.pos_off[0], flip * view.pos_off[1])
         goal = complex(view.opp_goal[0], flip * view.opp_goal[1])
         return cls(view=view, slots=tuple(int(s) for s in view.slots), mirror=mirror,
-                   pos_mul=float(view.pos_mul[0]), vel_mul=float(view.vel_mul[0]),
-                   pos_off=off, opp_goal=goal)
+                   pos_mul=np.complex128(view.pos_mul[0]), vel_mul=np.complex128(view.vel_mul[0]),
+                   pos_off=np.complex128(off), opp_goal=np.complex128(goal))
 
 
 def obs_size(n_players: int, n_lookahead: int) -> int:
@@ -206,6 +206,9 @@ class TeamObservation:
         n = state.ball_pos.shape[0]
         p = view.n_players
         m = self._map(view)
+        # The engine first: NumPy's own code and data then stay in the cache
+        # for every pass below.
+        ahead = _pairs(self._lookahead(view, state)) if self.lookahead else None
         work = self._work(n, p + p + 4 + len(self.lookahead))
         ball = work[:, 0]
         np.multiply(_pairs(state.ball_pos), m.pos_mul, out=ball)
@@ -220,10 +223,10 @@ class TeamObservation:
         end = 2 + 2 * p
         np.subtract(ball, work[:, 2], out=work[:, end])
         np.subtract(m.opp_goal, ball, out=work[:, end + 1])
-        if self.lookahead:
-            ahead = work[:, end + 2:]
-            np.multiply(_pairs(self._lookahead(view, state)), m.pos_mul, out=ahead)
-            np.subtract(ahead, m.pos_off, out=ahead)
+        if ahead is not None:
+            cols = work[:, end + 2:]
+            np.multiply(ahead, m.pos_mul, out=cols)
+            np.subtract(cols, m.pos_off, out=cols)
         out = np.empty((n, 2 * work.shape[1]), dtype=np.float32)
         if m.mirror:
             np.conjugate(work, out=out.view(np.complex64))
