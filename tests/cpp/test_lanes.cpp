@@ -3,6 +3,8 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <span>
+#include <utility>
 
 #include "arena.hpp"
 #include "physics/lane_tick.hpp"
@@ -141,6 +143,40 @@ void expect_prediction_matches(LanePredictor predictor, std::size_t width) {
 TEST(Lanes, PredictionMatchesTheScalarPredictionBitForBit) {
     if (has_avx2()) expect_prediction_matches(predict_lanes_avx2, 4);
     if (has_avx512()) expect_prediction_matches(predict_lanes_avx512, 8);
+}
+
+// Blocks of a batch as the module hands them over: any start and end (so
+// partial and lone groups at the tail), uniform batches and batches whose
+// worlds differ in layout, which fall back to the scalar prediction.
+TEST(Lanes, PredictionBlocksAnswerForEveryWorld) {
+    const std::vector<std::uint64_t> offsets{7, 0, 40};
+    const PredictionPlan plan = plan_prediction(offsets);
+    const std::size_t k = offsets.size();
+    for (bool uniform : {true, false}) {
+        std::vector<World> worlds;
+        for (std::size_t i = 0; i < 23; ++i) {
+            World w = arena(i);
+            w.ball().vel = {static_cast<double>(i % 7) - 3.0, static_cast<double>(i % 5) - 2.0};
+            if (!uniform && i % 6 == 5) w.segments.pop_back();
+            worlds.push_back(w);
+        }
+        std::vector<Vec2> want(worlds.size() * k);
+        for (std::size_t i = 0; i < worlds.size(); ++i)
+            predict_ball(worlds[i], plan, std::span<Vec2>(want.data() + i * k, k));
+        for (auto [begin, end] : {std::pair<std::size_t, std::size_t>{0, 23}, {3, 12}, {16, 17}, {9, 9}}) {
+            std::vector<Vec2> got(worlds.size() * k, Vec2{-1, -1});
+            predict_block(PredictionBlock{worlds.data(), begin, end, &plan, got.data(), uniform});
+            for (std::size_t i = 0; i < worlds.size(); ++i) {
+                const bool inside = i >= begin && i < end;
+                for (std::size_t j = 0; j < k; ++j) {
+                    const Vec2 expect = inside ? want[i * k + j] : Vec2{-1, -1};
+                    ASSERT_TRUE(test::same_bits(got[i * k + j].x, expect.x) &&
+                                test::same_bits(got[i * k + j].y, expect.y))
+                        << "world " << i << " offset " << offsets[j] << " block " << begin << ".." << end;
+                }
+            }
+        }
+    }
 }
 
 TEST(Lanes, AlternatingInputsFollowTheTickParity) {
