@@ -28,6 +28,9 @@ void parallel_for(std::size_t n, F& body) {
         &body);
 }
 
+// How many groups of `width` items cover n items (the last may be partial).
+inline std::size_t group_count(std::size_t n, std::size_t width) { return (n + width - 1) / width; }
+
 // Threads taking part in a call: the workers plus the caller.
 std::size_t participants();
 

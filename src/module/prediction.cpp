@@ -88,7 +88,7 @@ PyObject* vecenv_predict_ball(PyObject* self, PyObject* const* args, Py_ssize_t 
     if (k == 0) return result.release();
     const std::size_t width = lane_width();
     PredictTask task{b.worlds.data(), n, &plan, rows, width};
-    pool::parallel_for((n + width - 1) / width, task);
+    pool::parallel_for(pool::group_count(n, width), task);
     return result.release();
 }
 

@@ -1,9 +1,12 @@
 // snapshot, set_state, kick_state, set_kick_rate_limit and set_player_cmask.
+#include <algorithm>
 #include <string>
 
 #include "args.hpp"
 #include "arrays.hpp"
 #include "numpy_api.hpp"
+#include "physics/lane_tick.hpp"
+#include "pool.hpp"
 #include "py_ref.hpp"
 #include "vecenv.hpp"
 
@@ -40,6 +43,38 @@ const Signature RATE_SIGNATURE{"set_kick_rate_limit", RATE_PARAMS, 3, 3};
 const char* const CMASK_PARAMS[] = {"mask"};
 const Signature CMASK_SIGNATURE{"set_player_cmask", CMASK_PARAMS, 1, 1};
 
+// Copies the worlds of whole lane groups into their rows of the arrays, in
+// the same groups as the steppers use, so that each thread mostly reads
+// worlds that its own core touched last.
+struct SnapshotTask {
+    const Batch* b;
+    double *ball_pos, *ball_vel, *player_pos, *player_vel;
+    std::int64_t* steps;
+    std::size_t width;
+
+    void operator()(std::size_t group_begin, std::size_t group_end) const noexcept {
+        const std::size_t n = b->worlds.size(), p = b->n_players;
+        const std::size_t end = std::min(n, group_end * width);
+        for (std::size_t i = group_begin * width; i < end; ++i) {
+            const World& w = b->worlds[i];
+            const Disc& ball = w.ball();
+            ball_pos[2 * i] = ball.pos.x;
+            ball_pos[2 * i + 1] = ball.pos.y;
+            ball_vel[2 * i] = ball.vel.x;
+            ball_vel[2 * i + 1] = ball.vel.y;
+            for (std::size_t s = 0; s < p; ++s) {
+                const Disc& d = w.player(s);
+                const std::size_t at = 2 * (i * p + s);
+                player_pos[at] = d.pos.x;
+                player_pos[at + 1] = d.pos.y;
+                player_vel[at] = d.vel.x;
+                player_vel[at + 1] = d.vel.y;
+            }
+            steps[i] = static_cast<std::int64_t>(w.steps);
+        }
+    }
+};
+
 }  // namespace
 
 PyObject* vecenv_snapshot(PyObject* self) {
@@ -60,32 +95,8 @@ PyObject* vecenv_snapshot(PyObject* self) {
     Ref a3 = new_array(3, player_dims, NPY_FLOAT64, player_vel);
     Ref a4 = new_array(1, step_dims, NPY_INT64, steps);
     if (!a0 || !a1 || !a2 || !a3 || !a4) return nullptr;
-    // Every world keeps its discs in a block of its own: asking for those of
-    // worlds a little ahead overlaps the waits for memory.
-    constexpr std::size_t AHEAD = 8;
-    const std::size_t n_worlds = b.worlds.size();
-    for (std::size_t i = 0; i < n_worlds; ++i) {
-        if (i + 2 * AHEAD < n_worlds) __builtin_prefetch(&b.worlds[i + 2 * AHEAD].discs);
-        if (i + AHEAD < n_worlds) {
-            const World& ahead = b.worlds[i + AHEAD];
-            __builtin_prefetch(&ahead.ball().pos);
-            for (std::size_t s = 0; s < b.n_players; ++s) __builtin_prefetch(&ahead.player(s).pos);
-        }
-        const World& w = b.worlds[i];
-        const Disc& ball = w.ball();
-        *ball_pos++ = ball.pos.x;
-        *ball_pos++ = ball.pos.y;
-        *ball_vel++ = ball.vel.x;
-        *ball_vel++ = ball.vel.y;
-        for (std::size_t s = 0; s < b.n_players; ++s) {
-            const Disc& d = w.player(s);
-            *player_pos++ = d.pos.x;
-            *player_pos++ = d.pos.y;
-            *player_vel++ = d.vel.x;
-            *player_vel++ = d.vel.y;
-        }
-        *steps++ = static_cast<std::int64_t>(w.steps);
-    }
+    SnapshotTask task{&b, ball_pos, ball_vel, player_pos, player_vel, steps, lane_width()};
+    pool::parallel_for(pool::group_count(b.worlds.size(), task.width), task);
     return make_tuple(a0, a1, a2, a3, a4);
 }
 

@@ -99,10 +99,6 @@ struct BenchTask {
     }
 };
 
-std::size_t group_count(std::size_t n_envs, std::size_t width) {
-    return (n_envs + width - 1) / width;
-}
-
 const char* const STEP_PARAMS[] = {"actions"};
 const Signature STEP_SIGNATURE{"physics_step", STEP_PARAMS, 1, 1};
 const char* const MASK_PARAMS[] = {"mask"};
@@ -139,7 +135,7 @@ PyObject* vecenv_physics_step(PyObject* self, PyObject* const* args, Py_ssize_t 
     const std::size_t width = lane_width();
     StepTask task{b.worlds.data(), n, &actions, out, static_cast<std::size_t>(b.n_players),
                   b.tick_skip, width};
-    pool::parallel_for(group_count(n, width), task);
+    pool::parallel_for(pool::group_count(n, width), task);
     return scored.release();
 }
 
@@ -198,7 +194,7 @@ PyObject* vecenv_rollout_bench(PyObject* self, PyObject* const* args, Py_ssize_t
     bool failed = false;
     Py_BEGIN_ALLOW_THREADS
     try {
-        pool::parallel_for(group_count(n, width), task);
+        pool::parallel_for(pool::group_count(n, width), task);
     } catch (...) {
         failed = true;  // only reported once the interpreter lock is back
     }
