@@ -25,7 +25,7 @@ struct PredictLanes {
 
 bool share_stadium(const LanePrediction& job) {
     const World& a = *job.worlds[0];
-    if (a.first_player > a.discs.size()) return false;
+    if (a.first_player == 0 || a.first_player > a.discs.size()) return false;
     for (std::size_t l = 1; l < job.count; ++l) {
         const World& b = *job.worlds[l];
         if (b.discs.size() != a.discs.size() || b.first_player != a.first_player) return false;
@@ -87,9 +87,9 @@ const Geometry::KeyedBox* clear_of_discs(PredictLanes& s, const Geometry::KeyedB
         if (!flag::collides(walls.group, walls.mask, d.c_group, d.c_mask)) continue;
         // A contact needs the centres within the sum of the radii.
         const double reach = walls.radius + d.radius;
-        const double margin = clear_margin(std::max({std::abs(d.pos.x), std::abs(d.pos.y), std::abs(reach)}));
-        s.obstacles.push_back({d.pos.x - reach - margin, d.pos.y - reach - margin, d.pos.x + reach + margin,
-                               d.pos.y + reach + margin});
+        const double scale = std::max({std::abs(d.pos.x), std::abs(d.pos.y), std::abs(reach)});
+        const double r = reach + clear_margin(scale);
+        s.obstacles.push_back({d.pos.x - r, d.pos.y - r, d.pos.x + r, d.pos.y + r});
     }
     held.box = walls;
     held.box.box = carve_clear_of(walls.box, s.obstacles);
