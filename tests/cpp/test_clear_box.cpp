@@ -6,6 +6,7 @@
 #include <random>
 
 #include "arena.hpp"
+#include "lane_checks.hpp"
 #include "physics/clear_box.hpp"
 #include "physics/contacts.hpp"
 #include "physics/lane_tick.hpp"
@@ -90,7 +91,7 @@ TEST(ClearBox, EmptyWhenNoneCanBeTrusted) {
 }
 
 using LaneStepper = bool (*)(const LaneRun&);
-using LanePredictor = bool (*)(const LanePrediction&);
+using test::LanePredictor;
 
 // Balls and players on a fine grid over the whole arena, neighbours sharing a
 // lane group, so that groups sit wholly inside the clear boxes, wholly
@@ -123,20 +124,7 @@ void expect_grid_matches(LaneStepper stepper, LanePredictor predictor, std::size
             ps.push_back(&scalar[l]);
             pl.push_back(&lanes[l]);
         }
-        std::vector<std::vector<Vec2>> ahead(width, std::vector<Vec2>(offsets.size()));
-        std::vector<const World*> from;
-        std::vector<Vec2*> rows;
-        for (std::size_t l = 0; l < width; ++l) {
-            from.push_back(&lanes[l]);
-            rows.push_back(ahead[l].data());
-        }
-        ASSERT_TRUE(predictor(LanePrediction{from.data(), width, &plan, rows.data(), true}));
-        for (std::size_t l = 0; l < width; ++l) {
-            std::vector<Vec2> want(offsets.size());
-            predict_ball(lanes[l], plan, want);
-            ASSERT_EQ(std::memcmp(want.data(), ahead[l].data(), want.size() * sizeof(Vec2)), 0)
-                << "ball at " << lanes[l].ball().pos.x << ", " << lanes[l].ball().pos.y;
-        }
+        ASSERT_TRUE(test::predicts_like_scalar(predictor, lanes, plan, true));
         step_scalar(LaneRun{ps.data(), width, inputs.data(), inputs.data(), 1, false, scored.data()});
         ASSERT_TRUE(stepper(LaneRun{pl.data(), width, inputs.data(), inputs.data(), 1, false,
                                     scored.data(), true}));
@@ -164,20 +152,7 @@ void expect_moved_posts_seen(LanePredictor predictor, std::size_t width) {
             w.ball().vel = {9.0, 0.0};
             worlds.push_back(w);
         }
-        std::vector<std::vector<Vec2>> got(width, std::vector<Vec2>(offsets.size()));
-        std::vector<const World*> from;
-        std::vector<Vec2*> rows;
-        for (std::size_t l = 0; l < width; ++l) {
-            from.push_back(&worlds[l]);
-            rows.push_back(got[l].data());
-        }
-        ASSERT_TRUE(predictor(LanePrediction{from.data(), width, &plan, rows.data(), true}));
-        for (std::size_t l = 0; l < width; ++l) {
-            std::vector<Vec2> want(offsets.size());
-            predict_ball(worlds[l], plan, want);
-            ASSERT_EQ(std::memcmp(want.data(), got[l].data(), want.size() * sizeof(Vec2)), 0)
-                << "round " << round << " lane " << l;
-        }
+        ASSERT_TRUE(test::predicts_like_scalar(predictor, worlds, plan, true)) << "round " << round;
     }
 }
 

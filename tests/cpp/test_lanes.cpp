@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "arena.hpp"
+#include "lane_checks.hpp"
 #include "physics/lane_tick.hpp"
 
 namespace vexlo {
@@ -95,7 +96,7 @@ TEST(Lanes, Avx512MatchesTheScalarTickBitForBit) {
     expect_width_matches(step_lanes_avx512, 8);
 }
 
-using LanePredictor = bool (*)(const LanePrediction&);
+using test::LanePredictor;
 
 // Lane prediction against the scalar prediction, world by world, for balls
 // thrown in many directions (one of them immovable in non-uniform batches).
@@ -122,20 +123,7 @@ void expect_prediction_matches(LanePredictor predictor, std::size_t width) {
                 }
                 worlds.push_back(w);
             }
-            std::vector<std::vector<Vec2>> lanes(count, std::vector<Vec2>(offsets.size()));
-            std::vector<const World*> ptrs;
-            std::vector<Vec2*> outs;
-            for (std::size_t l = 0; l < count; ++l) {
-                ptrs.push_back(&worlds[l]);
-                outs.push_back(lanes[l].data());
-            }
-            ASSERT_TRUE(predictor(LanePrediction{ptrs.data(), count, &plan, outs.data(), uniform}));
-            for (std::size_t l = 0; l < count; ++l) {
-                std::vector<Vec2> scalar(offsets.size());
-                predict_ball(worlds[l], plan, scalar);
-                ASSERT_EQ(std::memcmp(scalar.data(), lanes[l].data(), scalar.size() * sizeof(Vec2)), 0)
-                    << "world " << l << " of " << count;
-            }
+            ASSERT_TRUE(test::predicts_like_scalar(predictor, worlds, plan, uniform));
         }
     }
 }
