@@ -23,7 +23,7 @@ constexpr std::size_t CHUNKS_PER_PARTICIPANT = 8;
 
 // How long a thread that is out of work stays awake, watching for more,
 // before it sleeps: an idle process uses no CPU after this.
-constexpr std::chrono::microseconds SPIN_TIME{300};
+constexpr std::chrono::microseconds SPIN_TIME{100};
 
 std::size_t available_processors() {
     // The affinity mask, not the machine's count: a process limited to some
