@@ -43,15 +43,6 @@ void step_lanes(const LaneRun& run) {
     step_scalar(run);
 }
 
-void predict_lanes(const LanePrediction& job) {
-    if (job.count > 1 &&
-        (has_avx512() ? predict_lanes_avx512(job) : has_avx2() && predict_lanes_avx2(job)))
-        return;
-    const std::size_t k = job.plan->offsets.size();
-    for (std::size_t l = 0; l < job.count; ++l)
-        predict_ball(*job.worlds[l], *job.plan, std::span<Vec2>(job.out[l], k));
-}
-
 void predict_block(const PredictionBlock& block) {
     if (has_avx512()) return predict_block_avx512(block);
     if (has_avx2()) return predict_block_avx2(block);

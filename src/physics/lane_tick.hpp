@@ -53,6 +53,8 @@ bool has_avx512();
 
 // Ball prediction for up to lane_width() worlds at once: out[l][k] receives
 // world l's ball position after plan.offsets[k] ticks, as predict_ball gives.
+// The entries below return false (and do nothing) when the worlds do not
+// share a layout; call them only on processors that have the instructions.
 struct LanePrediction {
     const World* const* worlds;  // `count` worlds
     std::size_t count;           // 1 to lane_width()
@@ -61,7 +63,6 @@ struct LanePrediction {
     bool uniform = false;        // as in LaneRun
 };
 
-void predict_lanes(const LanePrediction& job);
 bool predict_lanes_avx2(const LanePrediction& job);
 bool predict_lanes_avx512(const LanePrediction& job);
 
