@@ -16,7 +16,7 @@ corpus="$build/corpus"
 findings="$build/findings"
 mkdir -p "$corpus" "$findings"
 cp "$root"/fuzz/seeds/* "$corpus"/
-for suite in "$root"/../shared/jsontestsuite/test_parsing; do
+for suite in "$root"/tests/data/jsontestsuite/test_parsing; do
   [ -d "$suite" ] && cp "$suite"/*.json "$corpus"/ 2>/dev/null || true
 done
 
