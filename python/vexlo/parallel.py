@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from typing import Any
+from typing import Any, Mapping
 
 import numpy as np
 from gymnasium import spaces
@@ -101,12 +101,21 @@ class ParallelEnv(_PZParallelEnv):
 
     def step(self, actions: dict[str, Any]) -> tuple[dict[str, np.ndarray], dict[str, float],
                                                      dict[str, bool], dict[str, bool], dict[str, dict]]:
+        if not isinstance(actions, Mapping):
+            raise TypeError(f"actions must be a dict of agent name to action, not {type(actions).__name__}")
+        unknown = [a for a in actions if a not in self._writers]
+        if unknown:
+            raise ValueError(f"unknown agent {unknown[0]!r} in actions; the agents are {self.possible_agents}")
         if not self.agents:
             return {}, {}, {}, {}, {}
         self._actions[:] = 0
         for agent in self.agents:
-            if agent in actions and actions[agent] is not None:
-                self._writers[agent].write(self._actions, np.asarray(actions[agent]))
+            action = actions.get(agent)
+            if action is not None:
+                try:
+                    self._writers[agent].write(self._actions, action)
+                except (TypeError, ValueError) as err:
+                    raise type(err)(f"{agent}: {err}") from None
         prev = self.match_state
         scored = self.core.physics_step(self._actions)
         self.match_state = State.read(self.core)
@@ -151,3 +160,5 @@ class _SlotWriter(ActionWriter):
         slot = int(view.slots[0])
         self.slots = slice(slot, slot + 1)
         self.n = 1
+        self.nvec = np.array(PLAYER_ACTION, dtype=np.uint64)
+        self.shape = self.nvec.shape

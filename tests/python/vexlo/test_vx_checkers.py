@@ -57,6 +57,18 @@ class TestParallelEnv:
         vel = env.match_state.player_vel[0]
         assert vel[1, 0] < 0 and not vel[0].any()
 
+    @pytest.mark.parametrize("actions,error,shown", [
+        ({"red_0": [1, 1, 2]}, ValueError, "red_0"), ({"blue_0": [1.5, 1, 0]}, ValueError, "1.5"),
+        ({"red_9": [1, 1, 0]}, ValueError, "red_9"), ({"blue_0": [1, 1]}, ValueError, "(3,)"),
+        ([[1, 1, 0], [1, 1, 0]], TypeError, "dict")])
+    def test_bad_actions_are_refused(self, actions, error, shown):
+        env = vexlo.ParallelEnv(1, 1, rearm_kick=False)
+        env.reset(seed=0)
+        with pytest.raises(error) as info:
+            env.step(actions)
+        assert shown in str(info.value)
+        assert env.core.snapshot()[4].tolist() == [0]
+
     def test_goal_ends_the_episode_for_everyone(self):
         env = vexlo.ParallelEnv(1, 1)
         env.reset(seed=0)

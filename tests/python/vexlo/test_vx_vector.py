@@ -121,6 +121,28 @@ class TestActions:
         env.step(np.array([[1, 1, 1]]))
         assert env.match_state.ball_vel[0, 0] > 1.0
 
+    @pytest.mark.parametrize("rearm", [True, False])
+    @pytest.mark.parametrize("bad,error,shown", [
+        ([[0.9, 1, 0]], ValueError, "0.9"), ([[7, 1, 0]], ValueError, "7"), ([[1, -5, 0]], ValueError, "-5"),
+        ([[1, 1, 2]], ValueError, "2"), ([[1, np.nan, 0]], ValueError, "nan"), ([["1", "1", "0"]], TypeError, "'1'"),
+        (np.array([[2**64 - 1, 1, 0]], np.uint64), ValueError, str(2**64 - 1)), ([1, 1, 0], ValueError, "(1, 3)")])
+    def test_actions_outside_the_space_are_refused(self, bad, error, shown, rearm):
+        env = vexlo.VectorEnv(1, rearm_kick=rearm)
+        env.reset(seed=0)
+        with pytest.raises(error, match=r"MultiDiscrete\(\[3, 3, 2\]\)") as info:
+            env.step(np.array(bad))
+        assert shown in str(info.value)
+        assert env.core.snapshot()[4].tolist() == [0]  # nothing was stepped
+
+    def test_whole_float_and_narrow_integer_actions_are_accepted(self):
+        envs = [vexlo.VectorEnv(2, n_red=2) for _ in range(3)]
+        act = np.array([[2, 0, 1, 0, 2, 0], [1, 1, 0, 2, 2, 1]])
+        for env, a in zip(envs, (act, act.astype(np.float32), act.astype(np.uint8))):
+            env.reset(seed=0)
+            env.step(a)
+        for other in envs[1:]:
+            np.testing.assert_array_equal(other.match_state.player_vel, envs[0].match_state.player_vel)
+
 
 class TestOpponent:
     def test_opponent_sees_its_own_view_and_drives_its_own_slots(self):
