@@ -44,10 +44,16 @@ class State(NamedTuple):
         return State(*(np.array(a, copy=True) for a in self))
 
     def take(self, index: int | slice | np.ndarray) -> State:
-        """The rows of the selected environments (a new batch; an int keeps one row)."""
-        if isinstance(index, (int, np.integer)):
-            index = slice(int(index), int(index) + 1)
-        return State(*(np.array(a[index], copy=True) for a in self))
+        """The rows of the selected environments, as a new batch.
+
+        Indices follow NumPy: an int keeps one row (as a batch of one) and
+        counts from the end when negative, slices and index or bool arrays
+        select as they do on an array; an index out of range raises
+        ``IndexError``.
+        """
+        # A one-element list keeps the batch axis, and NumPy checks its range.
+        rows = [int(index)] if isinstance(index, (int, np.integer)) else index
+        return State(*(np.array(a[rows], copy=True) for a in self))
 
     @property
     def n_envs(self) -> int:

@@ -221,6 +221,17 @@ class TestSeedingAndKickoff:
         assert (travelled > 1.0) == moves
 
 
+def test_state_take_indexes_like_numpy():
+    state = vexlo.State.read(vexlo.VectorEnv(3).core)
+    state.ball_pos[:, 0] = [10.0, 20.0, 30.0]
+    assert state.take(-1).ball_pos[:, 0].tolist() == [30.0]
+    assert state.take(np.int64(1)).ball_pos[:, 0].tolist() == [20.0]
+    assert state.take(np.array([True, False, True])).ball_pos[:, 0].tolist() == [10.0, 30.0]
+    for bad in (3, -4):
+        with pytest.raises(IndexError):
+            state.take(bad)
+
+
 def test_registered_with_gymnasium():
     env = gym.make_vec("vexlo/Vexlo-v0", num_envs=3, vectorization_mode="vector_entry_point")
     obs, _ = env.reset(seed=0)
