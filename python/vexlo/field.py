@@ -28,6 +28,9 @@ _PLANE_HALF_LENGTH = 3000.0
 _MIN_ARC_ANGLE = 0.17435839227423353
 _MAX_ARC_ANGLE = 5.934119456780721
 _DEG = 0.017453292519943295
+#: A stadium's width/height further out than this many times its geometry
+#: reaches is taken for a mistake, not a border to draw.
+_MAX_EXTENT_FACTOR = 8.0
 
 
 def _ball_verts() -> dict[str, Any]:
@@ -236,12 +239,7 @@ class Field:
             pitch=pitch,
             post_colors=tuple(colours),
         )
-        if "width" in raw and "height" in raw:
-            w, h = float(raw["width"]), float(raw["height"])
-            extent = (-w, w, -h, h)
-        else:
-            extent = field._geometry_extent()
-        return field._replace(extent=extent)
+        return field._replace(extent=field._declared_extent(raw.get("width"), raw.get("height")))
 
     @classmethod
     def from_core(cls, core: vexlo_core.VecEnv, vxs: str | None = None) -> Field:
@@ -270,7 +268,7 @@ class Field:
             # Unreadable text: draw the engine's straight walls only.
             field = field._replace(pitch=None, lines=tuple(
                 np.array(w, dtype=np.float64).reshape(2, 2) for w in field.walls))
-            field = field._replace(extent=field._geometry_extent())
+            field = field._replace(extent=field.geometry_extent())
         return field
 
     def _replace(self, **changes: Any) -> Field:
@@ -278,7 +276,24 @@ class Field:
         values.update(changes)
         return Field(**values)
 
-    def _geometry_extent(self) -> tuple[float, float, float, float]:
+    def _declared_extent(self, width: Any, height: Any) -> tuple[float, float, float, float]:
+        """The stadium's own half ``width`` and ``height`` as the extent, unless
+        they are missing, not positive numbers, or so large beside the geometry
+        that the field would be lost in the picture: then the geometry's extent."""
+        geometry = self.geometry_extent()
+        try:
+            w, h = float(width), float(height)
+        except (TypeError, ValueError, OverflowError):
+            return geometry
+        x0, x1, y0, y1 = geometry
+        reach = max(abs(x0), abs(x1), abs(y0), abs(y1), 1.0) * _MAX_EXTENT_FACTOR
+        if not (0 < w <= reach and 0 < h <= reach):  # also false for NaN
+            return geometry
+        return (-w, w, -h, h)
+
+    def geometry_extent(self) -> tuple[float, float, float, float]:
+        """(xmin, xmax, ymin, ymax) of the walls, goal lines and obstacle discs;
+        planes bound it only across their own direction."""
         xs: list[float] = []
         ys: list[float] = []
         for x0, y0, x1, y1 in self.walls:
@@ -295,6 +310,9 @@ class Field:
                 ys += list(pts[:, 1])
         xs += list(self.goal_p0[:, 0]) + list(self.goal_p1[:, 0])
         ys += list(self.goal_p0[:, 1]) + list(self.goal_p1[:, 1])
+        for x, y, r in self.posts:
+            xs += [x - r, x + r]
+            ys += [y - r, y + r]
         if not xs or not ys:
             return (-420.0, 420.0, -200.0, 200.0)
-        return (min(xs), max(xs), min(ys), max(ys))
+        return (float(min(xs)), float(max(xs)), float(min(ys)), float(max(ys)))

@@ -5,6 +5,7 @@ from __future__ import annotations
 import base64
 import html
 import io
+import math
 import os
 from typing import Any, Callable, Iterable, Sequence
 
@@ -22,6 +23,9 @@ BALL = (255, 255, 255)
 OUTLINE = (0, 0, 0)
 TEAM_COLOURS = {FLAG_RED: (229, 110, 86), FLAG_BLUE: (86, 137, 229)}
 OTHER = (200, 200, 200)
+#: Largest picture drawn: pixels on a side and in all.
+MAX_SIDE = 4096
+MAX_PIXELS = 4_000_000
 
 
 def _hex(colour: str | None, default: tuple[int, int, int]) -> tuple[int, int, int]:
@@ -38,7 +42,10 @@ class Renderer:
 
     ``scale`` is pixels per stadium unit; drawing happens at ``supersample``
     times that size and is scaled down, which smooths the edges. The static
-    part (pitch, walls, goals, posts) is drawn once.
+    part (pitch, walls, goals, posts) is drawn once. A picture is at most
+    ``MAX_SIDE`` pixels on a side and ``MAX_PIXELS`` in all: a larger stadium
+    is drawn at a smaller scale (``self.scale`` is the one used), and fewer
+    supersamples keep the drawing within four times that.
     """
 
     def __init__(self, field: Field, scale: float = 1.0, margin: float = 15.0,
@@ -48,11 +55,22 @@ class Renderer:
         self.ss = max(1, int(supersample))
         self.ball_radius = float(ball_radius)
         self.player_radius = float(player_radius)
+        if not (math.isfinite(self.scale) and self.scale > 0):
+            raise ValueError(f"scale must be a positive number of pixels per unit, not {scale!r}")
         x0, x1, y0, y1 = field.extent
+        if not all(map(math.isfinite, field.extent)) or x1 <= x0 or y1 <= y0:
+            x0, x1, y0, y1 = field.geometry_extent()
         self.x0 = x0 - margin
         self.y1 = y1 + margin
-        self.size = (max(1, int(round((x1 - x0 + 2 * margin) * self.scale))),
-                     max(1, int(round((y1 - y0 + 2 * margin) * self.scale))))
+        width, height = max(1.0, x1 - x0 + 2 * margin), max(1.0, y1 - y0 + 2 * margin)
+        # A huge stadium is drawn smaller rather than asking for gigabytes.
+        fit = min(MAX_SIDE / width, MAX_SIDE / height, math.sqrt(MAX_PIXELS / (width * height)))
+        if fit < self.scale:
+            self.scale = fit  # and rounded down: rounding up could pass the cap
+            self.size = (max(1, math.floor(width * fit)), max(1, math.floor(height * fit)))
+        else:
+            self.size = (max(1, int(round(width * self.scale))), max(1, int(round(height * self.scale))))
+        self.ss = max(1, min(self.ss, int(math.sqrt(MAX_PIXELS * 4 / (self.size[0] * self.size[1])))))
         self._k = self.scale * self.ss
         self._background = self._draw_background()
 

@@ -2,6 +2,7 @@
 
 import base64
 import io
+import json
 import re
 
 import numpy as np
@@ -56,6 +57,23 @@ class TestField:
             np.testing.assert_array_equal(np.sort(f.walls, axis=0), np.sort(ref.walls, axis=0))
             np.testing.assert_array_equal(np.sort(core.obstacle_discs(), axis=0), np.sort(ref.posts, axis=0))
 
+    @pytest.mark.parametrize("width,height", [(None, None), (30000, 30000), (1e308, 200), (float("nan"), 200),
+                                              (float("inf"), 200), (0, 200), (-420, -200), ("wide", 200)])
+    def test_unusable_declared_size_falls_back_to_the_geometry(self, width, height):
+        raw = json.loads(vexlo.CLASSIC_VXS)
+        raw.pop("width"), raw.pop("height")
+        if width is not None:
+            raw.update(width=width, height=height)
+        field = vexlo.Field.from_vxs(json.dumps(raw))
+        # The walls stop at x = +-420, the planes at y = +-200.
+        assert field.extent == (-420.0, 420.0, -200.0, 200.0)
+        assert vexlo.Renderer(field).size == (870, 430)
+        # A sane size is kept; without walls and goals the posts bound the geometry.
+        raw.update(width=500, height=300, planes=[], segments=[], goals=[])
+        field = vexlo.Field.from_vxs(json.dumps(raw))
+        assert field.extent == (-500.0, 500.0, -300.0, 300.0)
+        assert field.geometry_extent() == (-378.0, 378.0, -72.0, 72.0)
+
     @pytest.mark.parametrize("curve", [90.0, -90.0, 180.0, 270.0, -300.0])
     def test_arcs_have_the_curve_angle(self, curve):
         pts = vexlo.field.arc_points((0.0, 0.0), (10.0, 0.0), curve, samples=33)
@@ -94,6 +112,21 @@ class TestRendering:
         img2 = env.render()
         assert not (colour_at(img2, r, 60, -40) > 240).all()
         assert (colour_at(img2, r, -60, 40) > 240).all()
+
+    def test_picture_size_is_capped_keeping_the_aspect(self):
+        field = vexlo.Field.from_vxs(vexlo.CLASSIC_VXS)
+        r = vexlo.Renderer(field, scale=100.0)  # 87000 x 43000 pixels asked for
+        w, h = r.size
+        assert max(w, h) <= vexlo.render.MAX_SIDE and w * h <= vexlo.render.MAX_PIXELS
+        assert abs(w / h - 870 / 430) < 0.01 and w > 2000
+        state = vexlo.State.read(vexlo.VectorEnv(1).core)
+        state.ball_pos[0] = (60.0, -40.0)
+        img = r.draw(state, [vexlo.FLAG_RED, vexlo.FLAG_BLUE])
+        assert img.shape == (h, w, 3) and (colour_at(img, r, 60, -40) > 240).all()
+        assert colour_at(img, r, -277.5, 0)[0] > colour_at(img, r, -277.5, 0)[2] + 80  # red player
+        for bad in (0.0, -1.0, float("inf")):
+            with pytest.raises(ValueError):
+                vexlo.Renderer(field, scale=bad)
 
     def test_render_needs_rgb_array_mode(self):
         with pytest.warns(UserWarning):
