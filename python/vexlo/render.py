@@ -155,11 +155,17 @@ def record_episode(env: Any, policy: Callable[[np.ndarray], np.ndarray] | None =
 
 def save_gif(frames: Iterable[np.ndarray], path: str | os.PathLike[str], fps: float = 30.0) -> None:
     """Write frames as a looping animated GIF."""
+    _check_fps(fps)
     images = [Image.fromarray(np.asarray(f, dtype=np.uint8)) for f in frames]
     if not images:
         raise ValueError("no frames to write")
     images[0].save(path, save_all=True, append_images=images[1:], loop=0,
                    duration=max(20, int(round(1000.0 / fps))), optimize=False)
+
+
+def _check_fps(fps: float) -> None:
+    if not (isinstance(fps, (int, float, np.integer, np.floating)) and math.isfinite(fps) and fps > 0):
+        raise ValueError(f"fps must be a positive finite number of frames per second, not {fps!r}")
 
 
 def _png_data(frame: np.ndarray) -> str:
@@ -188,6 +194,7 @@ b.onclick=()=>{{on=!on;b.textContent=on?'pause':'play';}};s.oninput=()=>{{on=fal
 def save_html(frames: Sequence[np.ndarray], path: str | os.PathLike[str], fps: float = 30.0,
               title: str = "Vexlo replay") -> None:
     """Write a self-contained HTML replay (frames embedded as PNG, a small player)."""
+    _check_fps(fps)
     if len(frames) == 0:
         raise ValueError("no frames to write")
     data = [_png_data(f) for f in frames]

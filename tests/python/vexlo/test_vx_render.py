@@ -167,8 +167,12 @@ class TestReplays:
         assert first.shape == frames[0].shape
         assert np.abs(first.astype(int) - frames[0]).mean() < 8  # palette-reduced copy
 
-    def test_empty_replays_rejected(self, tmp_path):
+    def test_empty_replays_and_bad_rates_rejected(self, frames, tmp_path):
         with pytest.raises(ValueError):
             vexlo.save_gif([], tmp_path / "x.gif")
         with pytest.raises(ValueError):
             vexlo.save_html([], tmp_path / "x.html")
+        for fps in (0, -8, float("nan"), float("inf")):
+            for save in (vexlo.save_gif, vexlo.save_html):
+                with pytest.raises(ValueError, match="fps"):
+                    save(frames[:2], tmp_path / "x", fps=fps)
