@@ -76,6 +76,41 @@ class TestEpisodeEnds:
         assert not (reward.any() or term.any() or trunc.any())
         assert (env.match_state.steps == 0).all()
 
+    @pytest.mark.parametrize("mode", ["NextStep", "SameStep", "Disabled"])
+    def test_seeded_reset_after_truncation_starts_afresh(self, mode):
+        kick = vexlo.RandomKickoff(ball_speed=2.0)  # the seed shows in every start
+        env, fresh = (vexlo.VectorEnv(2, step_limit=16, autoreset_mode=mode, kickoff=kick) for _ in range(2))
+        act = np.array([[2, 0, 1], [0, 2, 0]])
+        env.reset(seed=1)
+        assert [env.step(act)[3].all() for _ in range(2)] == [False, True]
+        np.testing.assert_array_equal(env.reset(seed=7)[0], fresh.reset(seed=7)[0])
+        for _ in range(3):  # no restart left over from the truncation
+            for x, y in zip(env.step(act)[:4], fresh.step(act)[:4]):
+                np.testing.assert_array_equal(x, y)
+        # A partial reset settles only its own environments' pending restarts.
+        env.reset(seed=1)
+        env.step(act), env.step(act)
+        env.reset(options={"reset_mask": np.array([True, False])})
+        env.step(act)
+        expected = {"NextStep": [8, 0], "SameStep": [8, 8], "Disabled": [8, 24]}[mode]
+        assert env.match_state.steps.tolist() == expected
+
+    @pytest.mark.parametrize("mode", ["NextStep", "SameStep", "Disabled"])
+    def test_goal_on_the_restart_step_after_truncation_does_not_count(self, mode):
+        # Environment 0 truncates with the ball on its way into the goal, which
+        # it crosses during the next step; environment 1, a step behind, scores then.
+        env = vexlo.VectorEnv(2, step_limit=16, autoreset_mode=mode)
+        env.reset(seed=0)
+        put(env.core, (300.0, 0.0), [(0.0, -100.0), (0.0, 100.0)], ball_vel=(6.0, 0.0), steps=[8, 0])
+        env.match_state = vexlo.State.read(env.core)
+        still = np.tile(STILL, (2, 1))
+        _, _, term, trunc, _ = env.step(still)
+        assert trunc.tolist() == [True, False] and not term.any()
+        if mode == "Disabled":
+            env.reset(options={"reset_mask": trunc.copy()})
+        _, reward, term, trunc, _ = env.step(still)
+        assert term.tolist() == [False, True] and reward.tolist() == [0.0, 1.0] and not trunc.any()
+
     def test_disabled_mode_partial_reset(self):
         env = vexlo.VectorEnv(3, autoreset_mode="Disabled")
         first, _ = env.reset(seed=0)
