@@ -4,7 +4,7 @@ import numpy as np
 import pytest
 
 import vexlo
-from vx_helpers import put
+from vx_helpers import put, shifted_goals_vxs
 
 BALL = (100.0, 50.0)
 BALL_V = (3.0, -1.0)
@@ -63,10 +63,12 @@ class TestLayout:
             engine = env.core.predict_ball([1, 10])[0]
             np.testing.assert_allclose(ahead, env.view.pos(engine), rtol=1e-6)
 
-    @pytest.mark.parametrize("n_red,n_blue,team,lookahead", [(1, 1, "red", (8,)), (3, 2, "blue", (1, 5, 9)),
-                                                             (2, 3, "red", ())])
-    def test_batch_equals_each_environment_by_the_view(self, n_red, n_blue, team, lookahead):
-        env = vexlo.VectorEnv(7, n_red, n_blue, team=team, observation=vexlo.TeamObservation(lookahead))
+    @pytest.mark.parametrize("n_red,n_blue,team,lookahead,vxs", [
+        (1, 1, "red", (8,), None), (3, 2, "blue", (1, 5, 9), None), (2, 3, "red", (), None),
+        (2, 2, "blue", (4,), shifted_goals_vxs(40.0, -25.0)), (1, 2, "red", (4,), shifted_goals_vxs(40.0, -25.0))],
+        ids=["1v1", "3v2-blue", "2v3-no-lookahead", "off-centre-goals-blue", "off-centre-goals-red"])
+    def test_batch_equals_each_environment_by_the_view(self, n_red, n_blue, team, lookahead, vxs):
+        env = vexlo.VectorEnv(7, n_red, n_blue, team=team, observation=vexlo.TeamObservation(lookahead), vxs=vxs)
         env.reset(seed=2)
         for _ in range(30):
             env.step(env.action_space.sample())
@@ -106,6 +108,23 @@ class TestViews:
         pts = np.array([[12.5, -40.0], [-300.0, 99.0]])
         np.testing.assert_allclose(v.to_engine(v.pos(pts)), pts)
 
+    def test_off_centre_goals_are_placed_in_each_view(self):
+        # File y +40 (red) and -25 (blue) are engine y -40 and +25.
+        env = vexlo.VectorEnv(1, vxs=shifted_goals_vxs(40.0, -25.0))
+        for view in (env.view, env.opponent_view):
+            np.testing.assert_allclose(view.own_goal, [0, 0], atol=1e-12)
+            own, opp = view.to_engine(view.own_goal), view.to_engine(view.opp_goal)
+            np.testing.assert_allclose([own, opp], [[-370, -40], [370, 25]][::int(view.sign)])
+        np.testing.assert_allclose(env.view.opp_goal, [2, 65 / 370])
+        np.testing.assert_allclose(env.opponent_view.opp_goal, [2, -65 / 370])
+        # The blue view by hand: x mirrored about its goal, y shifted, not mirrored.
+        put(env.core, BALL, PLAYERS, ball_vel=BALL_V, player_vel=PLAYERS_V)
+        obs = env.observation_fn(env.opponent_view, vexlo.State.read(env.core))[0]
+        s = 1 / 370
+        np.testing.assert_allclose(obs[[0, 1, 4, 5, 12, 13, 14, 15]], [
+            (370 - 100) * s, (50 - 25) * s, (370 - 150) * s, (-30 - 25) * s,   # ball, self
+            (150 - 100) * s, (50 + 30) * s, 2 - (370 - 100) * s, (-40 - 50) * s], rtol=1e-6)
+
     def test_self_slot_comes_first(self):
         env = vexlo.VectorEnv(1, n_red=3, n_blue=1)
         v = vexlo.View.of(env.core, env.field, "red", self_slot=2)
@@ -115,11 +134,13 @@ class TestViews:
         with pytest.raises(ValueError):
             vexlo.View.of(env.core, env.field, "green")
 
-    def test_mirrored_play_looks_the_same_to_both_sides(self):
+    @pytest.mark.parametrize("vxs", [None, shifted_goals_vxs(-30.0, -30.0)], ids=["classic", "off-centre-goals"])
+    def test_mirrored_play_looks_the_same_to_both_sides(self, vxs):
         # Red and blue agents making the same moves in their own views, each
-        # against a still opponent, see the same observations.
-        red = vexlo.VectorEnv(3, kickoff=vexlo.OpenKickoff())
-        blue = vexlo.VectorEnv(3, team="blue")
+        # against a still opponent, see the same observations; also on a
+        # stadium whose goals both sit off the centre line.
+        red = vexlo.VectorEnv(3, kickoff=vexlo.OpenKickoff(), vxs=vxs)
+        blue = vexlo.VectorEnv(3, team="blue", vxs=vxs)
         obs_r, _ = red.reset(seed=0)
         obs_b, _ = blue.reset(seed=0)
         rng = np.random.default_rng(1)

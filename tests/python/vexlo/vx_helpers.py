@@ -1,3 +1,5 @@
+import json
+
 import numpy as np
 
 import vexlo
@@ -32,3 +34,14 @@ def mixed_policy(n_players_total=2, seed=0):
         return acts
 
     return policy
+
+
+def shifted_goals_vxs(red_dy, blue_dy):
+    """The built-in stadium with each team's goal line moved along y (stadium
+    file frame, so the engine sees the goal at -dy)."""
+    raw = json.loads(vexlo.CLASSIC_VXS)
+    for goal in raw["goals"]:
+        dy = red_dy if goal["team"] == "red" else blue_dy
+        goal["p0"][1] += dy
+        goal["p1"][1] += dy
+    return json.dumps(raw)
