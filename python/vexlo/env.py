@@ -253,8 +253,11 @@ class VectorEnv(gym.vector.VectorEnv):
         prev = self.match_state
         self._writer.write(self._actions, actions)
         if self.opponent is not None:
-            opp_obs = self.observation_fn(self.opponent_view, prev)
-            self._opponent_writer.write(self._actions, self.opponent(opp_obs))
+            opp_actions = self.opponent(self.observation_fn(self.opponent_view, prev))
+            try:
+                self._opponent_writer.write(self._actions, opp_actions)
+            except (TypeError, ValueError) as err:
+                raise type(err)(f"opponent: {err}") from None
         scored = self.core.physics_step(self._actions)
 
         pending = self._pending

@@ -201,6 +201,13 @@ class TestOpponent:
         assert env.match_state.player_pos[0, 1, 0] < 277.5 - 5.0
         assert env.match_state.player_pos[0, 0, 0] == -277.5
 
+    def test_opponent_actions_are_checked_too(self):
+        env = vexlo.VectorEnv(2, opponent=lambda obs: np.tile([1, 1, 2], (len(obs), 1)))
+        env.reset(seed=0)
+        with pytest.raises(ValueError, match=r"opponent: action 2 at index \(0, 2\)"):
+            env.step(np.tile(STILL, (2, 1)))
+        assert env.core.snapshot()[4].tolist() == [0, 0]
+
 
 class TestSeedingAndKickoff:
     def test_seeded_random_kickoffs_repeat_and_differ(self):
