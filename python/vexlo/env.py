@@ -198,7 +198,7 @@ class VectorEnv(gym.vector.VectorEnv):
         self.autoreset_mode = (autoreset_mode if isinstance(autoreset_mode, AutoresetMode)
                                else AutoresetMode(autoreset_mode))
         self.metadata = {**type(self).metadata, "autoreset_mode": self.autoreset_mode,
-                         "render_fps": round(60 / self.tick_skip)}
+                         "render_fps": max(1, round(60 / self.tick_skip))}
         self.field = Field.from_core(self.core, vxs)
         flag = team_flag(team)
         other = "blue" if flag == team_flag("red") else "red"

@@ -50,7 +50,7 @@ class ParallelEnv(_PZParallelEnv):
         self.step_limit = int(step_limit)
         self.tick_skip = max(1, int(tick_skip))
         self.render_mode = render_mode
-        self.metadata = {**type(self).metadata, "render_fps": round(60 / self.tick_skip)}
+        self.metadata = {**type(self).metadata, "render_fps": max(1, round(60 / self.tick_skip))}
         self.field = Field.from_core(self.core, vxs)
         teams = np.asarray(self.core.teams())[0]
         self.possible_agents: list[str] = []

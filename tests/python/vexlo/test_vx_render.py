@@ -176,3 +176,11 @@ class TestReplays:
             for save in (vexlo.save_gif, vexlo.save_html):
                 with pytest.raises(ValueError, match="fps"):
                     save(frames[:2], tmp_path / "x", fps=fps)
+
+    def test_long_tick_skip_still_gives_a_usable_frame_rate(self, frames, tmp_path):
+        # 60 ticks a second shown one frame per step: a step of many ticks must
+        # not round the rate down to a value save_gif refuses.
+        for env in (vexlo.VectorEnv(1, tick_skip=200), vexlo.ParallelEnv(tick_skip=200)):
+            fps = env.metadata["render_fps"]
+            assert fps >= 1
+            vexlo.save_gif(frames[:2], tmp_path / "slow.gif", fps=fps)
