@@ -418,7 +418,7 @@ void chosen_probes(ProbeLines& out) {
 
     const Plane floor{{0, 1}, 0.0, 0.3, 0, 0}, long_normal{{0, 2}, 0.0, 0.5, 0, 0};
     probe_disc_plane(out, "long-normal", D({0, 5}, {0, -1}, 10, 1, 0.5), long_normal);
-    probe_disc_plane(out, "rounding-coefficients", D({1, 3}, {0.7, -1.3}, 9.5, 1.1, 0.45), floor);
+    probe_disc_plane(out, "rounding-coefficients", D({1, 3}, {0.7, -2.3}, 9.5, 1.1, 0.45), floor);
     probe_disc_plane(out, "exact-touch", D({0, 10}, {0, -1}, 10, 1, 0.5), floor);
     probe_disc_plane(out, "moving-away", D({0, 5}, {0, 1}, 10, 1, 0.5), floor);
     probe_disc_plane(out, "slanted-3-4", D({-10, 8}, {2, -3}, 15, 0.5, 0.55), Plane{{3, 4}, -5.0, 0.65, 0, 0});
