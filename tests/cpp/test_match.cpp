@@ -2,8 +2,11 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "engine_world.hpp"
+#include "physics/lane_tick.hpp"
 
 namespace vexlo {
 namespace {
@@ -195,6 +198,75 @@ TEST(Collisions, MaskTestNeedsBothDirections) {
     w.ball().c_mask = flag::FLAG_RED;
     idle_tick(w);
     EXPECT_FALSE(same_bits(w.ball().pos.y, 0.0));
+}
+
+// A red player resting across a resting ball, with the masks of one case.
+// Each object must admit the other's group: one side alone is no contact.
+struct MaskCase {
+    const char* name;
+    std::int64_t ball_mask, player_mask;
+    bool touch;
+};
+constexpr MaskCase kMaskCases[] = {
+    {"both admit", flag::FLAG_ALL, PLAYER_CMASK, true},
+    {"the player ignores the ball", flag::FLAG_ALL, PLAYER_CMASK & ~flag::FLAG_BALL, false},
+    {"the ball ignores red", flag::FLAG_ALL & ~flag::FLAG_RED, PLAYER_CMASK, false},
+};
+
+World overlap_world(const MaskCase& c) {
+    World w = make_world(ball_disc({0, 0}), {}, {player_disc(flag::FLAG_RED, {0, 20})});
+    w.ball().c_mask = c.ball_mask;
+    w.player(0).c_mask = c.player_mask;
+    return w;
+}
+
+bool discs_untouched(const World& w) {
+    return same_bits(w.ball().pos.y, 0.0) && same_bits(w.ball().vel.y, 0.0) &&
+           same_bits(w.player(0).pos.y, 20.0) && same_bits(w.player(0).vel.y, 0.0);
+}
+
+TEST(Collisions, OneSidedMasksKeepDiscsApart) {
+    for (const MaskCase& c : kMaskCases) {
+        World w = overlap_world(c);
+        idle_tick(w);
+        EXPECT_EQ(discs_untouched(w), !c.touch) << c.name;
+    }
+}
+
+// The same cases side by side in one lane group, each case in every lane
+// position (lanes past the group's end repeat the first world).
+TEST(Collisions, OneSidedMasksKeepDiscsApartInLanes) {
+    using Stepper = bool (*)(const LaneRun&);
+    std::vector<std::pair<Stepper, std::size_t>> steppers;
+    if (has_avx2()) steppers.emplace_back(step_lanes_avx2, 4);
+    if (has_avx512()) steppers.emplace_back(step_lanes_avx512, 8);
+    if (steppers.empty()) GTEST_SKIP() << "no lane-parallel tick on this processor";
+    const std::size_t n_cases = std::size(kMaskCases);
+    for (auto [stepper, width] : steppers) {
+        for (std::size_t count = 2; count <= width; ++count) {
+            for (std::size_t shift = 0; shift < n_cases; ++shift) {
+                for (bool uniform : {true, false}) {
+                    const auto case_of = [&](std::size_t l) -> const MaskCase& {
+                        return kMaskCases[(l + shift) % n_cases];
+                    };
+                    std::vector<World> worlds;
+                    for (std::size_t l = 0; l < count; ++l) worlds.push_back(overlap_world(case_of(l)));
+                    std::vector<World*> ptrs;
+                    for (World& w : worlds) ptrs.push_back(&w);
+                    const auto idle = test::inputs(1);
+                    std::vector<const PlayerInput*> in(count, idle.data());
+                    std::vector<std::int8_t> scored(count);
+                    ASSERT_TRUE(stepper(LaneRun{ptrs.data(), count, in.data(), in.data(), 1,
+                                                false, scored.data(), uniform}));
+                    for (std::size_t l = 0; l < count; ++l) {
+                        EXPECT_EQ(discs_untouched(worlds[l]), !case_of(l).touch)
+                            << case_of(l).name << ": lane " << l << " of " << count
+                            << ", width " << width << (uniform ? ", uniform" : "");
+                    }
+                }
+            }
+        }
+    }
 }
 
 TEST(Collisions, SegmentArcHoldsTheBallInsideAGoalNet) {

@@ -61,6 +61,31 @@ def test_batched_environments_step_like_lone_ones():
         assert_same_state(env.snapshot(), tuple(x[i:i + 1] for x in batch.snapshot()))
 
 
+# Stadium disc 0 sits at (100, 0); only its mask differs.
+LOWER_DISC = '{"discs":[{"pos":[100,0],"cMask":%s}]}'
+
+
+@pytest.mark.parametrize("n_envs", [1, 3])  # a lone environment, and a batch stepped in lanes
+@pytest.mark.parametrize("stadium, player_mask, touch", [
+    (None, 39, True),
+    (None, 62, False),  # the player's mask lacks the ball
+    (LOWER_DISC % '["all"]', 39, True),
+    (LOWER_DISC % '["ball","blue","wall"]', 39, False),  # the lower disc's mask lacks red
+])
+def test_a_pair_collides_only_when_each_mask_admits_the_other(n_envs, stadium, player_mask, touch):
+    """The red player rests across the resting ball (or across the stadium
+    disc, which comes before it); one tick shows whether they touched."""
+    env = (VecEnv(n_envs, 1, 1, tick_skip=1) if stadium is None
+           else VecEnv.from_vxs(stadium, n_envs, 1, 1, tick_skip=1))
+    on = (0.0, 20.0) if stadium is None else (100.0, 20.0)
+    place(env, (0.0, 0.0), [on, (-200.0, 100.0)])
+    env.set_player_cmask(player_mask)
+    env.physics_step(actions(n_envs, 2))
+    ball, _, players, _, _ = env.snapshot()
+    assert (players[:, 0] != on).any(axis=1).tolist() == [touch] * n_envs
+    assert (ball != 0).any(axis=1).tolist() == [touch and stadium is None] * n_envs
+
+
 def test_idle_players_leave_everything_in_place(classic):
     before = classic.snapshot()
     for call in range(1, 4):
