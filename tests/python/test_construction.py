@@ -1,8 +1,10 @@
 """VecEnv construction, from_vxs, properties and teams()."""
+import os
+
 import numpy as np
 import pytest
 
-from conftest import BLUE, KICK_STADIUM, RED, actions, assert_same_state
+from conftest import BLUE, KICK_STADIUM, RED, actions, assert_same_state, run_python
 from vexlo_core import VecEnv
 
 
@@ -93,3 +95,69 @@ def test_batch_too_large_for_memory():
     stadium = '{"vertexes":[{"x":0,"y":0},{"x":1,"y":0}],"segments":[' + walls + "]}"
     with pytest.raises(MemoryError):
         VecEnv.from_vxs(stadium, 10**7, 1, 1)
+
+
+# A fresh interpreter under an address-space limit about 256 MB above its
+# current size; it prints how much its peak resident memory grew.
+UNDER_RLIMIT_AS = """
+    import resource
+    from vexlo_core import VecEnv
+    status = dict(line.split(":", 1) for line in open("/proc/self/status"))
+    size = int(status["VmSize"].split()[0]) * 1024
+    resource.setrlimit(resource.RLIMIT_AS, (size + (256 << 20), resource.RLIM_INFINITY))
+    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    try:
+        VecEnv(400_000, 1, 1)
+    except MemoryError:
+        print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)
+"""
+
+
+def test_address_space_limit_gives_memory_error_before_building():
+    grown_kib = int(run_python(UNDER_RLIMIT_AS))
+    assert grown_kib < 16 << 10  # nothing of the batch was built
+
+
+def own_cgroup_v2_dir():
+    """The directory of this process's cgroup in the unified hierarchy, if it
+    can hold a child with a memory limit; else a reason why not."""
+    line = next((l for l in open("/proc/self/cgroup") if l.startswith("0::")), None)
+    if line is None:
+        return None, "no unified cgroup hierarchy"
+    for mount in ("/sys/fs/cgroup", "/sys/fs/cgroup/unified"):
+        d = mount + line[3:].strip().rstrip("/")
+        try:
+            controllers = open(d + "/cgroup.subtree_control").read().split()
+        except OSError:
+            continue
+        if "memory" not in controllers:
+            return None, f"memory controller not enabled for children of {d}"
+        if not os.access(d, os.W_OK):
+            return None, f"{d} is not writable"
+        return d, None
+    return None, "unified cgroup hierarchy not mounted"
+
+
+def test_cgroup_memory_limit_gives_memory_error():
+    parent, reason = own_cgroup_v2_dir()
+    if parent is None:
+        pytest.skip(reason)
+    child = f"{parent}/vexlo-test-{os.getpid()}"
+    os.mkdir(child)
+    try:
+        with open(child + "/memory.max", "w") as f:
+            f.write(str(512 << 20))
+        if os.path.exists(child + "/memory.swap.max"):
+            with open(child + "/memory.swap.max", "w") as f:
+                f.write("0")
+        out = run_python(f"""
+            open({child + "/cgroup.procs"!r}, "w").write(str(os.getpid()))
+            from vexlo_core import VecEnv
+            try:
+                VecEnv(400_000, 1, 1)
+            except MemoryError:
+                print("MemoryError")
+        """)
+        assert out == "MemoryError\n"
+    finally:
+        os.rmdir(child)
