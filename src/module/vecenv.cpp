@@ -1,6 +1,7 @@
 // Construction of a VecEnv, its properties and teams().
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <new>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include "stadium/build.hpp"
 #include "stadium/classic.hpp"
 #include "stadium/memory_limit.hpp"
+#include "stadium/text.hpp"
 #include "vecenv.hpp"
 
 namespace vexlo::py {
@@ -132,6 +134,35 @@ PyObject* wrap_batch(PyTypeObject* type, Batch&& batch) {
     return self;
 }
 
+// Turns the UnicodeEncodeError of a text holding an unpaired surrogate (the
+// only thing a str can hold that UTF-8 cannot) into the ValueError of any
+// other bad text, naming the place as the decoder does: the line, and the
+// bytes up to and including the offending character on it.
+PyObject* refuse_unencodable(PyObject* text) {
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return nullptr;
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    Ref owned_type(type), owned_value(value), owned_traceback(traceback);
+    Py_ssize_t start = 0;
+    if (value == nullptr || PyUnicodeEncodeError_GetStart(value, &start) != 0) return nullptr;
+    Ref before(PyUnicode_Substring(text, 0, start));
+    if (!before) return nullptr;
+    Py_ssize_t length = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(before.get(), &length);
+    if (utf8 == nullptr) return nullptr;
+    const std::string consumed = std::string(utf8, static_cast<std::size_t>(length)) + '?';
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(PyUnicode_ReadChar(text, start)));
+    const std::string message = std::string(BAD_JSON_PREFIX) +
+                                "text is not valid UTF-8: unpaired surrogate " + code +
+                                stadium::position_suffix(consumed, consumed.size());
+    PyErr_SetString(PyExc_ValueError, message.c_str());
+    return nullptr;
+}
+
 const char* const NEW_PARAMS[] = {"n_envs", "n_red", "n_blue", "step_limit", "tick_skip"};
 const Signature NEW_SIGNATURE{"VecEnv", NEW_PARAMS, 5, 3};
 
@@ -166,11 +197,11 @@ PyObject* vecenv_from_vxs(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
                      Py_TYPE(objs[0])->tp_name);
         return nullptr;
     }
-    Py_ssize_t length = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(objs[0], &length);
-    if (utf8 == nullptr) return nullptr;
     Dimensions d;
     if (!convert_dimensions(objs + 1, d) || !check_dimensions(d)) return nullptr;
+    Py_ssize_t length = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(objs[0], &length);
+    if (utf8 == nullptr) return refuse_unencodable(objs[0]);
     WorldOrError built =
         world_from_vxs(std::string_view(utf8, static_cast<std::size_t>(length)), d.n_red, d.n_blue);
     if (const std::string* error = std::get_if<std::string>(&built)) {

@@ -97,6 +97,31 @@ def test_batch_too_large_for_memory():
         VecEnv.from_vxs(stadium, 10**7, 1, 1)
 
 
+def test_sizes_are_checked_before_the_text_is_encoded():
+    lone_surrogate = '{"name":"\ud800"}'
+    with pytest.raises(ValueError, match="^n_envs must be >= 1$"):
+        VecEnv.from_vxs(lone_surrogate, 0, 1, 1)
+    with pytest.raises(OverflowError):
+        VecEnv.from_vxs(lone_surrogate, -1, 1, 1)
+    with pytest.raises(ValueError) as err:
+        VecEnv.from_vxs('{\n "a": 1,\n "name":"\u00e9\ud800"}', 1, 1, 1)
+    assert str(err.value) == ("bad .vxs JSON: text is not valid UTF-8: unpaired surrogate "
+                              "U+D800 at line 3 column 12")
+
+
+def test_long_values_are_cut_in_messages():
+    for text, pattern in (('{"name":"' + "\u00e9" * 10_000_000 + '\\x"}',
+                           r"^bad .vxs JSON: .*; last read: '\"\u00e9+\.\.\.\u00e9+\\x' "
+                           r"at line 1 column 20000011$"),
+                          ('{"vertexes":"' + "a" * 10**6 + '"}',
+                           r'^bad .vxs JSON: invalid type: string "a+\.\.\.a+", .* column 1000014$'),
+                          ('{"ballPhysics":"' + "b" * 10**6 + '"}',
+                           r'^ballPhysics ref "b+\.\.\.b+" is not \'discN\'$')):
+        with pytest.raises(ValueError, match=pattern) as err:
+            VecEnv.from_vxs(text, 1, 1, 1)
+        assert len(str(err.value)) < 200
+
+
 # A fresh interpreter under an address-space limit about 256 MB above its
 # current size; it prints how much its peak resident memory grew.
 UNDER_RLIMIT_AS = """
