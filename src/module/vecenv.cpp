@@ -65,11 +65,14 @@ bool check_dimensions(const Dimensions& d) {
     return true;
 }
 
+constexpr std::uint64_t PAGE = 4096;
+
 // What the allocator takes for a block of `n` bytes: glibc's malloc adds an
-// 8-byte header, rounds up to 16 bytes and hands out at least 32. An empty
-// array allocates nothing.
+// 8-byte header, rounds up to 16 bytes and hands out at least 32; from 128 KiB
+// on it maps whole pages. An empty array allocates nothing.
 std::uint64_t heap_block(std::uint64_t n) {
     if (n == 0) return 0;
+    if (n >= 128 * 1024) return (n + 16 + PAGE - 1) / PAGE * PAGE;
     return std::max<std::uint64_t>(32, (n + 8 + 15) / 16 * 16);
 }
 
@@ -94,7 +97,7 @@ std::uint64_t world_bytes(const World& w) {
 // fit in the memory the process can still use: otherwise it would only fail
 // once its pages are touched, and then the kernel kills the whole process.
 bool check_memory(const World& templ, const Dimensions& d) {
-    constexpr std::uint64_t PAGE = 4096;  // the batch's array comes from mmap in whole pages
+    // The batch's array is a mapping of whole pages too.
     const unsigned __int128 needed =
         static_cast<unsigned __int128>(d.n_envs) * world_bytes(templ) + PAGE;
     // A sixteenth is left over: the kernel reclaims memory before it runs
