@@ -114,7 +114,8 @@ def test_long_values_are_cut_in_messages():
                            r"^bad .vxs JSON: .*; last read: '\"\u00e9+\.\.\.\u00e9+\\x' "
                            r"at line 1 column 20000011$"),
                           ('{"vertexes":"' + "a" * 10**6 + '"}',
-                           r'^bad .vxs JSON: invalid type: string "a+\.\.\.a+", .* column 1000014$'),
+                           r'^bad .vxs JSON: invalid type: string "a+\.\.\.a+", '
+                           r'.* column 1000014$'),
                           ('{"ballPhysics":"' + "b" * 10**6 + '"}',
                            r'^ballPhysics ref "b+\.\.\.b+" is not \'discN\'$')):
         with pytest.raises(ValueError, match=pattern) as err:
