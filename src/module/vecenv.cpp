@@ -1,18 +1,20 @@
 // Construction of a VecEnv, its properties and teams().
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdint>
-#include <limits>
+#include <cstdio>
 #include <new>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "args.hpp"
 #include "numpy_api.hpp"
 #include "py_ref.hpp"
 #include "stadium/build.hpp"
 #include "stadium/classic.hpp"
+#include "stadium/memory_limit.hpp"
+#include "stadium/text.hpp"
 #include "vecenv.hpp"
 
 namespace vexlo::py {
@@ -63,31 +65,58 @@ bool check_dimensions(const Dimensions& d) {
     return true;
 }
 
-// Bytes one copy of a World takes, its arrays included.
-std::uint64_t world_bytes(const World& w) {
-    return sizeof(World) + w.discs.size() * sizeof(Disc) + w.segments.size() * sizeof(Segment) +
-           w.planes.size() * sizeof(Plane) + w.goals.size() * sizeof(Goal) +
-           (w.kicking.size() + w.kick_held.size()) / 8 +
-           (w.kick_cooldown.size() + w.kick_credit.size()) * sizeof(std::int64_t) +
-           (w.red_spawn_points.size() + w.blue_spawn_points.size()) * sizeof(Vec2);
+constexpr std::uint64_t PAGE = 4096;
+
+// What the allocator takes for a block of `n` bytes: glibc's malloc adds an
+// 8-byte header, rounds up to 16 bytes and hands out at least 32; from 128 KiB
+// on it maps whole pages. An empty array allocates nothing.
+std::uint64_t heap_block(std::uint64_t n) {
+    if (n == 0) return 0;
+    if (n >= 128 * 1024) return (n + 16 + PAGE - 1) / PAGE * PAGE;
+    return std::max<std::uint64_t>(32, (n + 8 + 15) / 16 * 16);
 }
 
-// The machine's physical memory. The kernel promises far more than that, and
-// a batch that only fails once the memory is really used would take the
-// whole process down instead of raising MemoryError.
-std::uint64_t physical_memory() {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long page_size = sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || page_size <= 0) return std::numeric_limits<std::uint64_t>::max();
-    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
+template <class T>
+std::uint64_t heap_array(const std::vector<T>& v) {
+    return heap_block(v.size() * sizeof(T));
+}
+
+// std::vector<bool> allocates whole 64-bit words.
+std::uint64_t heap_array(const std::vector<bool>& v) { return heap_block((v.size() + 63) / 64 * 8); }
+
+// Bytes one copy of a World adds to a batch: its entry in the batch's array
+// and the heap blocks of its own arrays (a copy allocates exactly their sizes).
+std::uint64_t world_bytes(const World& w) {
+    return sizeof(World) + heap_array(w.discs) + heap_array(w.segments) + heap_array(w.planes) +
+           heap_array(w.goals) + heap_array(w.kicking) + heap_array(w.kick_held) +
+           heap_array(w.kick_cooldown) + heap_array(w.kick_credit) +
+           heap_array(w.red_spawn_points) + heap_array(w.blue_spawn_points);
+}
+
+// Refuses with MemoryError, before anything is copied, a batch that does not
+// fit in the memory the process can still use: otherwise it would only fail
+// once its pages are touched, and then the kernel kills the whole process.
+bool check_memory(const World& templ, const Dimensions& d) {
+    // The batch's array is a mapping of whole pages too.
+    const unsigned __int128 needed =
+        static_cast<unsigned __int128>(d.n_envs) * world_bytes(templ) + PAGE;
+    // A sixteenth is left over: the kernel reclaims memory before it runs
+    // out, and Python allocates around the batch (arrays of its state).
+    const std::uint64_t headroom = memory::current_memory_headroom();
+    const std::uint64_t available = headroom - headroom / 16;
+    if (needed <= available) return true;
+    const std::string message = "a batch of " + decimal(d.n_envs) + " environments needs " +
+                                decimal(needed) + " bytes, but only " + decimal(available) +
+                                " are available";
+    PyErr_SetString(PyExc_MemoryError, message.c_str());
+    return false;
 }
 
 // n_envs deep copies of the template. Throws std::bad_alloc if the batch
 // cannot be held; nothing survives a failure.
 Batch make_batch(const World& templ, const Dimensions& d) {
     Batch batch;
-    if (d.n_envs > batch.worlds.max_size() || d.n_envs > physical_memory() / world_bytes(templ))
-        throw std::bad_alloc();
+    if (d.n_envs > batch.worlds.max_size()) throw std::bad_alloc();
     batch.worlds.reserve(static_cast<std::size_t>(d.n_envs));
     for (std::uint64_t e = 0; e < d.n_envs; ++e) batch.worlds.push_back(templ);
     batch.n_players = d.n_red + d.n_blue;
@@ -106,6 +135,35 @@ PyObject* wrap_batch(PyTypeObject* type, Batch&& batch) {
     new (&env->borrow) BorrowFlag();
     new (&env->batch) Batch(std::move(batch));
     return self;
+}
+
+// Turns the UnicodeEncodeError of a text holding an unpaired surrogate (the
+// only thing a str can hold that UTF-8 cannot) into the ValueError of any
+// other bad text, naming the place as the decoder does: the line, and the
+// bytes up to and including the offending character on it.
+PyObject* refuse_unencodable(PyObject* text) {
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return nullptr;
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    Ref owned_type(type), owned_value(value), owned_traceback(traceback);
+    Py_ssize_t start = 0;
+    if (value == nullptr || PyUnicodeEncodeError_GetStart(value, &start) != 0) return nullptr;
+    Ref before(PyUnicode_Substring(text, 0, start));
+    if (!before) return nullptr;
+    Py_ssize_t length = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(before.get(), &length);
+    if (utf8 == nullptr) return nullptr;
+    const std::string consumed = std::string(utf8, static_cast<std::size_t>(length)) + '?';
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(PyUnicode_ReadChar(text, start)));
+    const std::string message = std::string(BAD_JSON_PREFIX) +
+                                "text is not valid UTF-8: unpaired surrogate " + code +
+                                stadium::position_suffix(consumed, consumed.size());
+    PyErr_SetString(PyExc_ValueError, message.c_str());
+    return nullptr;
 }
 
 const char* const NEW_PARAMS[] = {"n_envs", "n_red", "n_blue", "step_limit", "tick_skip"};
@@ -129,7 +187,9 @@ PyObject* vecenv_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         PyErr_SetString(PyExc_RuntimeError, message.c_str());
         return nullptr;
     }
-    return wrap_batch(type, make_batch(*std::get_if<World>(&built), d));
+    const World& templ = *std::get_if<World>(&built);
+    if (!check_memory(templ, d)) return nullptr;
+    return wrap_batch(type, make_batch(templ, d));
 }
 
 PyObject* vecenv_from_vxs(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -140,18 +200,20 @@ PyObject* vecenv_from_vxs(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
                      Py_TYPE(objs[0])->tp_name);
         return nullptr;
     }
-    Py_ssize_t length = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(objs[0], &length);
-    if (utf8 == nullptr) return nullptr;
     Dimensions d;
     if (!convert_dimensions(objs + 1, d) || !check_dimensions(d)) return nullptr;
+    Py_ssize_t length = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(objs[0], &length);
+    if (utf8 == nullptr) return refuse_unencodable(objs[0]);
     WorldOrError built =
         world_from_vxs(std::string_view(utf8, static_cast<std::size_t>(length)), d.n_red, d.n_blue);
     if (const std::string* error = std::get_if<std::string>(&built)) {
         PyErr_SetString(PyExc_ValueError, error->c_str());
         return nullptr;
     }
-    return wrap_batch(&VecEnvType, make_batch(*std::get_if<World>(&built), d));
+    const World& templ = *std::get_if<World>(&built);
+    if (!check_memory(templ, d)) return nullptr;
+    return wrap_batch(&VecEnvType, make_batch(templ, d));
 }
 
 PyObject* vecenv_n_envs(PyObject* self) {

@@ -145,7 +145,7 @@ std::int64_t goal_team(const std::string& team) {
 WorldOrError world_from_vxs(std::string_view text, std::uint64_t n_red, std::uint64_t n_blue) {
     using namespace stadium;
     DecodeResult decoded = decode(text);
-    if (const auto* error = std::get_if<std::string>(&decoded)) return "bad .vxs JSON: " + *error;
+    if (const auto* error = std::get_if<std::string>(&decoded)) return std::string(BAD_JSON_PREFIX) + *error;
     const RawStadium& st = std::get<RawStadium>(decoded);
 
     // The ball's properties, and the stadium disc that stands for it.

@@ -9,6 +9,9 @@
 
 namespace vexlo {
 
+// The start of every message about a text that is not a stadium's JSON.
+inline constexpr std::string_view BAD_JSON_PREFIX = "bad .vxs JSON: ";
+
 // A built World, or the one error text that stopped construction.
 using WorldOrError = std::variant<World, std::string>;
 

@@ -469,8 +469,9 @@ bool Handler::key(json::string_t& k) {
 }
 
 // The parser's own message without its "[json.exception...] parse error at
-// line L, column C: " prefix.
-std::string library_message(const nlohmann::detail::exception& ex) {
+// line L, column C: " prefix, and with the token it echoes ("last read: '...'",
+// which can be a whole string of the text) shortened.
+std::string library_message(const nlohmann::detail::exception& ex, const std::string& last_token) {
     std::string_view m = ex.what();
     if (m.starts_with("[json.exception.")) {
         const auto close = m.find("] ");
@@ -480,10 +481,17 @@ std::string library_message(const nlohmann::detail::exception& ex) {
         const auto colon = m.find(": ");
         if (colon != std::string_view::npos) m.remove_prefix(colon + 2);
     }
-    return valid_utf8(m);
+    const std::string echoed = "last read: '" + last_token + "'";
+    const std::size_t at = m.find(echoed);
+    if (at == std::string_view::npos) return valid_utf8(m);
+    std::string message(m.substr(0, at));
+    message += "last read: '" + shortened(last_token) + "'";
+    message += m.substr(at + echoed.size());
+    return valid_utf8(message);
 }
 
-bool Handler::parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& ex) {
+bool Handler::parse_error(std::size_t position, const std::string& last_token,
+                          const nlohmann::detail::exception& ex) {
     if (top_end_ != NONE) return fail("trailing characters", skip_space(top_end_) + 1);
     if (position > text_.size()) position = text_.size();
     // A closing bracket of the open container right after a comma.
@@ -493,7 +501,7 @@ bool Handler::parse_error(std::size_t position, const std::string&, const nlohma
         while (i > 0 && is_space(text_[i - 1])) --i;
         if (i > 0 && text_[i - 1] == ',') return fail("trailing comma", position);
     }
-    return fail(library_message(ex), position);
+    return fail(library_message(ex, last_token), position);
 }
 
 }  // namespace

@@ -35,9 +35,26 @@ void append_unicode_escape(std::string& out, unsigned code) {
     out += '}';
 }
 
+bool is_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
 }  // namespace
 
-std::string quote(std::string_view s) {
+std::string shortened(std::string_view s) {
+    if (s.size() <= ECHO_LIMIT) return std::string(s);
+    constexpr std::string_view DOTS = "...";
+    // The end shows where the value went wrong, so it gets the larger part.
+    std::size_t head = (ECHO_LIMIT - DOTS.size()) / 3;
+    std::size_t tail = s.size() - (ECHO_LIMIT - DOTS.size() - head);
+    while (head > 0 && is_continuation(s[head])) --head;
+    while (tail < s.size() && is_continuation(s[tail])) ++tail;
+    std::string out(s.substr(0, head));
+    out += DOTS;
+    out += s.substr(tail);
+    return out;
+}
+
+std::string quote(std::string_view value) {
+    const std::string s = shortened(value);
     std::string out;
     out.reserve(s.size() + 2);
     out += '"';

@@ -16,8 +16,15 @@ namespace vexlo::stadium {
 std::string position_suffix(std::string_view text, std::size_t consumed);
 
 // `s` in double quotes, with a backslash before '"' and '\\', and control
-// characters written as escapes (\n, \t, \r, \0, else \u{hex}).
+// characters written as escapes (\n, \t, \r, \0, else \u{hex}). A long `s`
+// is shortened first (below).
 std::string quote(std::string_view s);
+
+// `s` when it has at most ECHO_LIMIT bytes, else its start and its end
+// around "..." in ECHO_LIMIT bytes, cut between UTF-8 characters: a message
+// that echoes a value of the text stays readable however long the value is.
+inline constexpr std::size_t ECHO_LIMIT = 80;
+std::string shortened(std::string_view s);
 
 // A double as the shortest decimal that reads back to it, never in exponent
 // form, with ".0" added when it has no fraction ("2.0", "-0.0", "0.1").

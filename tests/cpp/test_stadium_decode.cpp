@@ -6,6 +6,7 @@
 #include <string>
 
 #include "stadium/decode.hpp"
+#include "stadium/text.hpp"
 #include "stadium_test_helpers.hpp"
 
 namespace vexlo::stadium_test {
@@ -153,6 +154,37 @@ TEST(StadiumDecode, ErrorMessagesAndPositions) {
     EXPECT_EQ(error_of(R"({"bg":[1,}})").rfind("bad .vxs JSON: syntax error", 0), 0u);
     // the parser takes a NUL byte for the end of the text; the decoder does not
     EXPECT_EQ(error_of(std::string("{\"a\":1} \0", 9)), bad_json("trailing characters", 1, 9));
+    // an echoed token or value keeps its start and its end, cut between characters
+    const std::string as(100, 'a');
+    EXPECT_EQ(error_of("{\"name\":\"" + as + "\\x\"}"),
+              bad_json("syntax error while parsing value - invalid string: forbidden character after "
+                       "backslash; last read: '\"" + as.substr(0, 24) + "..." + as.substr(0, 50) + "\\x'",
+                       1, 111));
+    EXPECT_EQ(error_of("{\"vertexes\":\"" + as + "\"}"),
+              bad_json("invalid type: string \"" + as.substr(0, 25) + "..." + as.substr(0, 52) +
+                           "\", expected a sequence",
+                       1, 114));
+}
+
+TEST(StadiumText, ShortenedKeepsWholeCharacters) {
+    EXPECT_EQ(stadium::shortened(std::string(80, 'x')), std::string(80, 'x'));
+    const auto e_acute = [](int n) {
+        std::string s;
+        for (int i = 0; i < n; ++i) s += "\u00e9";  // two bytes each
+        return s;
+    };
+    std::string text = "xy";
+    text += e_acute(61);
+    text += "z";
+    // 25 bytes from the start and 52 from the end would both split a character
+    std::string expected = "xy";
+    expected += e_acute(11);
+    expected += "...";
+    expected += e_acute(25);
+    expected += "z";
+    const std::string cut = stadium::shortened(text);
+    EXPECT_EQ(cut, expected);
+    EXPECT_EQ(stadium::valid_utf8(cut), cut);
 }
 
 TEST(StadiumDecode, NestingIsLimitedTo127Levels) {

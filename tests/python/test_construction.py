@@ -1,8 +1,10 @@
 """VecEnv construction, from_vxs, properties and teams()."""
+import os
+
 import numpy as np
 import pytest
 
-from conftest import BLUE, KICK_STADIUM, RED, actions, assert_same_state
+from conftest import BLUE, KICK_STADIUM, RED, actions, assert_same_state, run_python
 from vexlo_core import VecEnv
 
 
@@ -93,3 +95,95 @@ def test_batch_too_large_for_memory():
     stadium = '{"vertexes":[{"x":0,"y":0},{"x":1,"y":0}],"segments":[' + walls + "]}"
     with pytest.raises(MemoryError):
         VecEnv.from_vxs(stadium, 10**7, 1, 1)
+
+
+def test_sizes_are_checked_before_the_text_is_encoded():
+    lone_surrogate = '{"name":"\ud800"}'
+    with pytest.raises(ValueError, match="^n_envs must be >= 1$"):
+        VecEnv.from_vxs(lone_surrogate, 0, 1, 1)
+    with pytest.raises(OverflowError):
+        VecEnv.from_vxs(lone_surrogate, -1, 1, 1)
+    with pytest.raises(ValueError) as err:
+        VecEnv.from_vxs('{\n "a": 1,\n "name":"\u00e9\ud800"}', 1, 1, 1)
+    assert str(err.value) == ("bad .vxs JSON: text is not valid UTF-8: unpaired surrogate "
+                              "U+D800 at line 3 column 12")
+
+
+def test_long_values_are_cut_in_messages():
+    for text, pattern in (('{"name":"' + "\u00e9" * 10_000_000 + '\\x"}',
+                           r"^bad .vxs JSON: .*; last read: '\"\u00e9+\.\.\.\u00e9+\\x' "
+                           r"at line 1 column 20000011$"),
+                          ('{"vertexes":"' + "a" * 10**6 + '"}',
+                           r'^bad .vxs JSON: invalid type: string "a+\.\.\.a+", '
+                           r'.* column 1000014$'),
+                          ('{"ballPhysics":"' + "b" * 10**6 + '"}',
+                           r'^ballPhysics ref "b+\.\.\.b+" is not \'discN\'$')):
+        with pytest.raises(ValueError, match=pattern) as err:
+            VecEnv.from_vxs(text, 1, 1, 1)
+        assert len(str(err.value)) < 200
+
+
+# A fresh interpreter under an address-space limit about 256 MB above its
+# current size; it prints how much its peak resident memory grew.
+UNDER_RLIMIT_AS = """
+    import resource
+    from vexlo_core import VecEnv
+    status = dict(line.split(":", 1) for line in open("/proc/self/status"))
+    size = int(status["VmSize"].split()[0]) * 1024
+    resource.setrlimit(resource.RLIMIT_AS, (size + (256 << 20), resource.RLIM_INFINITY))
+    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    try:
+        VecEnv(400_000, 1, 1)
+    except MemoryError:
+        print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)
+"""
+
+
+def test_address_space_limit_gives_memory_error_before_building():
+    grown_kib = int(run_python(UNDER_RLIMIT_AS))
+    assert grown_kib < 16 << 10  # nothing of the batch was built
+
+
+def own_cgroup_v2_dir():
+    """The directory of this process's cgroup in the unified hierarchy, if it
+    can hold a child with a memory limit; else a reason why not."""
+    line = next((l for l in open("/proc/self/cgroup") if l.startswith("0::")), None)
+    if line is None:
+        return None, "no unified cgroup hierarchy"
+    for mount in ("/sys/fs/cgroup", "/sys/fs/cgroup/unified"):
+        d = mount + line[3:].strip().rstrip("/")
+        try:
+            controllers = open(d + "/cgroup.subtree_control").read().split()
+        except OSError:
+            continue
+        if "memory" not in controllers:
+            return None, f"memory controller not enabled for children of {d}"
+        if not os.access(d, os.W_OK):
+            return None, f"{d} is not writable"
+        return d, None
+    return None, "unified cgroup hierarchy not mounted"
+
+
+def test_cgroup_memory_limit_gives_memory_error():
+    parent, reason = own_cgroup_v2_dir()
+    if parent is None:
+        pytest.skip(reason)
+    child = f"{parent}/vexlo-test-{os.getpid()}"
+    os.mkdir(child)
+    try:
+        with open(child + "/memory.max", "w") as f:
+            f.write(str(512 << 20))
+        if os.path.exists(child + "/memory.swap.max"):
+            with open(child + "/memory.swap.max", "w") as f:
+                f.write("0")
+        out = run_python(f"""
+            open({child + "/cgroup.procs"!r}, "w").write(str(os.getpid()))
+            from vexlo_core import VecEnv
+            try:
+                VecEnv(400_000, 1, 1)
+            except MemoryError:
+                print("MemoryError")
+        """)
+        assert out == "MemoryError\n"
+    finally:
+        os.rmdir(child)
