@@ -144,38 +144,50 @@ def test_address_space_limit_gives_memory_error_before_building():
     assert grown_kib < 16 << 10  # nothing of the batch was built
 
 
-def own_cgroup_v2_dir():
-    """The directory of this process's cgroup in the unified hierarchy, if it
-    can hold a child with a memory limit; else a reason why not."""
-    line = next((l for l in open("/proc/self/cgroup") if l.startswith("0::")), None)
-    if line is None:
-        return None, "no unified cgroup hierarchy"
-    for mount in ("/sys/fs/cgroup", "/sys/fs/cgroup/unified"):
-        d = mount + line[3:].strip().rstrip("/")
-        try:
-            controllers = open(d + "/cgroup.subtree_control").read().split()
-        except OSError:
+def own_memory_cgroup():
+    """This process's memory cgroup, as (directory, limit file, swap limit
+    file), if it can hold a child with a memory limit; else a reason why not.
+    Looks at the unified hierarchy first, then at the v1 memory controller."""
+    reasons = []
+    for line in open("/proc/self/cgroup"):
+        hierarchy, controllers, path = line.rstrip("\n").split(":", 2)
+        if hierarchy == "0" and controllers == "":
+            mounts, files = ("/sys/fs/cgroup", "/sys/fs/cgroup/unified"), ("memory.max", "memory.swap.max")
+        elif "memory" in controllers.split(","):
+            mounts, files = ("/sys/fs/cgroup/memory",), ("memory.limit_in_bytes", "memory.memsw.limit_in_bytes")
+        else:
             continue
-        if "memory" not in controllers:
-            return None, f"memory controller not enabled for children of {d}"
-        if not os.access(d, os.W_OK):
-            return None, f"{d} is not writable"
-        return d, None
-    return None, "unified cgroup hierarchy not mounted"
+        for mount in mounts:
+            d = mount + path.rstrip("/")
+            if hierarchy == "0":
+                try:
+                    if "memory" not in open(d + "/cgroup.subtree_control").read().split():
+                        reasons.append(f"memory controller not enabled for children of {d}")
+                        continue
+                except OSError:
+                    continue
+            if not os.path.isdir(d):
+                continue
+            if not os.access(d, os.W_OK):
+                reasons.append(f"{d} is not writable")
+                continue
+            return (d, *files), None
+    return None, "; ".join(reasons) or "no memory cgroup mounted"
 
 
 def test_cgroup_memory_limit_gives_memory_error():
-    parent, reason = own_cgroup_v2_dir()
-    if parent is None:
+    found, reason = own_memory_cgroup()
+    if found is None:
         pytest.skip(reason)
+    parent, limit_file, swap_file = found
     child = f"{parent}/vexlo-test-{os.getpid()}"
     os.mkdir(child)
     try:
-        with open(child + "/memory.max", "w") as f:
+        with open(f"{child}/{limit_file}", "w") as f:
             f.write(str(512 << 20))
-        if os.path.exists(child + "/memory.swap.max"):
-            with open(child + "/memory.swap.max", "w") as f:
-                f.write("0")
+        if os.path.exists(f"{child}/{swap_file}"):
+            with open(f"{child}/{swap_file}", "w") as f:
+                f.write(str(512 << 20) if swap_file.startswith("memory.memsw") else "0")
         out = run_python(f"""
             open({child + "/cgroup.procs"!r}, "w").write(str(os.getpid()))
             from vexlo_core import VecEnv
