@@ -61,7 +61,7 @@ void predict_ball(const World& w, const PredictionPlan& plan, std::span<Vec2> ou
             ++next;
         }
     };
-    fill_due(span.after);
+    fill_due(span.after);  // after a previous span: the same bits it wrote there
     for (std::uint64_t tick = span.after + 1; tick <= until && next < count; ++tick) {
         ball_only_tick(w, ball);
         fill_due(tick);

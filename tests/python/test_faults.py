@@ -1,6 +1,16 @@
 """Faults from outside a call: the interpreter ending a thread at exit,
 memory running out, Ctrl-C, and memory kept after a batch is gone."""
+import os
+
+import pytest
+
 from conftest import run_python
+
+# AddressSanitizer reserves terabytes of address space and holds freed
+# memory back: neither a limit on the address space nor the resident size
+# means what these tests need.
+native_allocator = pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                                      reason="needs the plain allocator")
 
 # 200 000 walls far from play: a stadium whose wall constants alone take
 # several megabytes.
@@ -33,6 +43,7 @@ def test_daemon_thread_inside_rollout_bench_at_exit():
         run_python(code)
 
 
+@native_allocator
 def test_out_of_memory_raises_and_changes_nothing(monkeypatch):
     # Large blocks come straight from the system, under the limit set below,
     # not from memory the parser gave back.
@@ -62,6 +73,7 @@ print(*errors, same(env.snapshot(), before),
     assert out.split() == ["MemoryError", "MemoryError", "True", "True", "True", "True"]
 
 
+@native_allocator
 def test_memory_returns_after_a_large_batch_is_gone(monkeypatch):
     # Freed blocks of this size and up go back to the system at once.
     monkeypatch.setenv("MALLOC_MMAP_THRESHOLD_", "131072")
