@@ -6,26 +6,30 @@ namespace vexlo::VEXLO_LANE_NS {
 namespace {
 
 // What one thread needs: everything but the walls, which all slots share.
+// Made in place and never moved.
 struct Slot {
     Lanes step;
     PredictLanes predict;
 
     Slot(const World& layout, const Walls& walls) : step(layout, walls), predict(layout, walls) {}
+    Slot(const Slot&) = delete;
+    Slot& operator=(const Slot&) = delete;
 };
 
 class Workspace final : public LaneWorkspace {
 public:
     Workspace(const World& batch_template, std::size_t n_slots) : walls_(batch_template) {
         slots_.reserve(n_slots);
-        for (std::size_t i = 0; i < n_slots; ++i) slots_.emplace_back(batch_template, walls_);
+        for (std::size_t i = 0; i < n_slots; ++i)
+            slots_.push_back(std::make_unique<Slot>(batch_template, walls_));
     }
 
     std::size_t slots() const override { return slots_.size(); }
-    Slot& slot(std::size_t i) { return slots_[i]; }
+    Slot& slot(std::size_t i) { return *slots_[i]; }
 
 private:
     Walls walls_;  // the slots' views point into it
-    std::vector<Slot> slots_;
+    std::vector<std::unique_ptr<Slot>> slots_;  // apart, so that threads share no cache lines
 };
 
 // A workspace handed in was made by make_lane_workspace, which picks the same

@@ -18,19 +18,32 @@ namespace {
 thread_local bool t_counting = false;
 thread_local std::size_t t_allocations = 0;
 
-void* allocate(std::size_t size, std::size_t alignment) {
+void* try_allocate(std::size_t size, std::align_val_t align) noexcept {
     if (t_counting) ++t_allocations;
+    const std::size_t alignment = std::max(static_cast<std::size_t>(align), alignof(std::max_align_t));
     const std::size_t rounded = (size + alignment - 1) / alignment * alignment;
-    if (void* p = std::aligned_alloc(alignment, rounded == 0 ? alignment : rounded)) return p;
+    return std::aligned_alloc(alignment, rounded == 0 ? alignment : rounded);
+}
+
+void* allocate(std::size_t size, std::align_val_t align) {
+    if (void* p = try_allocate(size, align)) return p;
     throw std::bad_alloc();
 }
+
+constexpr std::align_val_t PLAIN{alignof(std::max_align_t)};
 }  // namespace
 
-void* operator new(std::size_t size) { return allocate(size, alignof(std::max_align_t)); }
-void* operator new(std::size_t size, std::align_val_t a) {
-    return allocate(size, std::max(static_cast<std::size_t>(a), alignof(std::max_align_t)));
+// Every single-object form, so that no block made here is freed by another
+// allocator, nor the other way round.
+void* operator new(std::size_t size) { return allocate(size, PLAIN); }
+void* operator new(std::size_t size, std::align_val_t a) { return allocate(size, a); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return try_allocate(size, PLAIN); }
+void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
+    return try_allocate(size, a);
 }
 void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
