@@ -44,8 +44,9 @@ struct PredictTask {
 };
 
 // A prediction looks for a pending signal (Ctrl-C) after about this many
-// ball ticks in all, counting a tick against W walls as 1 + W / 64 ticks:
-// a small fraction of a second, and rare enough to cost nothing measurable.
+// ball ticks in all, a tick among w planes, segments and discs counting as
+// 1 + w / 64: a small fraction of a second, and rare enough to cost nothing
+// measurable.
 constexpr std::uint64_t TICKS_BETWEEN_SIGNAL_CHECKS = std::uint64_t{1} << 22;
 
 std::uint64_t ticks_per_span(const World& w, std::size_t n) {
@@ -110,9 +111,10 @@ PyObject* vecenv_predict_ball(PyObject* self, PyObject* const* args, Py_ssize_t 
     std::vector<BallMotion> carry;
     if (plan.last_tick > span_ticks) carry.resize(n);
     for (std::uint64_t after = 0;;) {
-        const std::uint64_t until = plan.last_tick - after > span_ticks ? after + span_ticks : plan.last_tick;
-        PredictTask task{b.worlds.data(), n, &plan, rows, width, workspace.get(), TickSpan{after, until},
-                         carry.data()};
+        const std::uint64_t until =
+            plan.last_tick - after > span_ticks ? after + span_ticks : plan.last_tick;
+        PredictTask task{b.worlds.data(), n, &plan, rows, width, workspace.get(),
+                         TickSpan{after, until}, carry.data()};
         pool::parallel_for(pool::group_count(n, width), task);
         if (until == plan.last_tick) break;
         if (PyErr_CheckSignals() < 0) return nullptr;

@@ -39,7 +39,8 @@ Slot& slot_of(LaneWorkspace* workspace, std::size_t slot) {
 }
 
 bool step(const LaneRun& run) {
-    if (run.workspace != nullptr && run.uniform) return step_group(slot_of(run.workspace, run.slot).step, run);
+    if (run.workspace != nullptr && run.uniform)
+        return step_group(slot_of(run.workspace, run.slot).step, run);
     if (run.count == 0) return false;
     Workspace local(*run.worlds[0], 1);
     return step_group(local.slot(0).step, run);
