@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -64,7 +65,7 @@ struct Job {
             for (;;) {
                 const std::size_t begin = share.next.fetch_add(chunk, std::memory_order_relaxed);
                 if (begin >= share.end) break;
-                fn(context, begin, std::min(share.end, begin + chunk));
+                fn(context, home, begin, std::min(share.end, begin + chunk));
             }
         }
     }
@@ -77,7 +78,7 @@ public:
         for (std::size_t i = 1; i < participants; ++i) {
             try {
                 threads_.emplace_back([this, i] { worker_main(i); });
-            } catch (...) {
+            } catch (const std::exception&) {  // std::system_error, std::bad_alloc
                 break;  // fewer workers than processors; the work still gets done
             }
         }
@@ -90,10 +91,12 @@ public:
 
     std::size_t participants() const { return threads_.size() + 1; }
 
-    void run(std::size_t n, RangeFn fn, void* context) {
+    // noexcept: a mutex that cannot be locked here is a broken program, and
+    // callers rely on this not failing once the pool exists.
+    void run(std::size_t n, RangeFn fn, void* context) noexcept {
         std::unique_lock<std::mutex> busy(run_mutex_, std::try_to_lock);
         if (threads_.empty() || n < 2 || !busy.owns_lock()) {
-            fn(context, 0, n);
+            fn(context, 0, 0, n);
             return;
         }
         const std::size_t parts = participants();

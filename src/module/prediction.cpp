@@ -30,13 +30,29 @@ struct PredictTask {
     const PredictionPlan* plan;
     Vec2* out;  // N rows of K positions
     std::size_t width;
+    LaneWorkspace* workspace;
+    TickSpan span;
+    BallMotion* carry;  // N entries, when span is not the whole run
 
-    void operator()(std::size_t group_begin, std::size_t group_end) const noexcept {
+    void operator()(std::size_t participant, std::size_t group_begin,
+                    std::size_t group_end) const noexcept {
         // The environments of a batch are copies of one template.
         predict_block(PredictionBlock{worlds, group_begin * width,
-                                      std::min(n_envs, group_end * width), plan, out, true});
+                                      std::min(n_envs, group_end * width), plan, out, true,
+                                      workspace, participant, span, carry});
     }
 };
+
+// A prediction looks for a pending signal (Ctrl-C) after about this many
+// ball ticks in all, a tick among w planes, segments and discs counting as
+// 1 + w / 64: a small fraction of a second, and rare enough to cost nothing
+// measurable.
+constexpr std::uint64_t TICKS_BETWEEN_SIGNAL_CHECKS = std::uint64_t{1} << 22;
+
+std::uint64_t ticks_per_span(const World& w, std::size_t n) {
+    const std::uint64_t walls = w.planes.size() + w.segments.size() + w.first_player;
+    return std::max<std::uint64_t>(1, TICKS_BETWEEN_SIGNAL_CHECKS / n / (1 + walls / 64));
+}
 
 // Reads `offsets` into tick counts. The items are taken from a tuple made
 // first, so that an item's own conversion code cannot change the sequence
@@ -85,10 +101,25 @@ PyObject* vecenv_predict_ball(PyObject* self, PyObject* const* args, Py_ssize_t 
     Vec2* rows = nullptr;
     Ref result = new_array(3, dims, NPY_FLOAT64, rows);
     if (!result) return nullptr;
-    if (k == 0) return result.release();
+    if (k == 0 || n == 0) return result.release();
+    WorkspaceLease workspace(env->batch.workspace, b.worlds[0], pool::participants());
     const std::size_t width = lane_width();
-    PredictTask task{b.worlds.data(), n, &plan, rows, width};
-    pool::parallel_for(pool::group_count(n, width), task);
+    // A long prediction runs in spans of ticks, the ball's motion carried
+    // from one to the next; nothing outside the new result changes, so it may
+    // stop after any of them.
+    const std::uint64_t span_ticks = ticks_per_span(b.worlds[0], n);
+    std::vector<BallMotion> carry;
+    if (plan.last_tick > span_ticks) carry.resize(n);
+    for (std::uint64_t after = 0;;) {
+        const std::uint64_t until =
+            plan.last_tick - after > span_ticks ? after + span_ticks : plan.last_tick;
+        PredictTask task{b.worlds.data(), n, &plan, rows, width, workspace.get(),
+                         TickSpan{after, until}, carry.data()};
+        pool::parallel_for(pool::group_count(n, width), task);
+        if (until == plan.last_tick) break;
+        if (PyErr_CheckSignals() < 0) return nullptr;
+        after = until;
+    }
     return result.release();
 }
 

@@ -31,8 +31,10 @@ struct StepTask {
     std::size_t n_players;
     std::uint64_t tick_skip;
     std::size_t width;
+    LaneWorkspace* workspace;
 
-    void operator()(std::size_t group_begin, std::size_t group_end) const noexcept {
+    void operator()(std::size_t participant, std::size_t group_begin,
+                    std::size_t group_end) const noexcept {
         const ArrayArg& a = *actions;
         for (std::size_t g = group_begin; g < group_end; ++g) {
             const std::size_t first = g * width;
@@ -53,7 +55,7 @@ struct StepTask {
                 per_env[l] = inputs[l].data();
             }
             step_lanes(LaneRun{group.data(), count, per_env.data(), per_env.data(), tick_skip,
-                               true, scored + first, UNIFORM});
+                               true, scored + first, UNIFORM, workspace, participant});
         }
     }
 };
@@ -78,8 +80,10 @@ struct BenchTask {
     std::size_t n_envs;
     std::uint64_t n_steps;
     std::size_t width;
+    LaneWorkspace* workspace;
 
-    void operator()(std::size_t group_begin, std::size_t group_end) const noexcept {
+    void operator()(std::size_t participant, std::size_t group_begin,
+                    std::size_t group_end) const noexcept {
         std::array<PlayerInput, MAX_PLAYERS> pressed;
         pressed.fill(PlayerInput{1, 1, 1});
         std::array<PlayerInput, MAX_PLAYERS> released = pressed;
@@ -94,10 +98,30 @@ struct BenchTask {
             std::array<World*, MAX_LANES> group{};
             for (std::size_t l = 0; l < count; ++l) group[l] = &worlds[first + l];
             step_lanes(LaneRun{group.data(), count, odd.data(), even.data(), n_steps, false,
-                               ignored.data(), UNIFORM});
+                               ignored.data(), UNIFORM, workspace, participant});
         }
     }
 };
+
+// N * n_steps as a Python int, exact beyond 64 bits.
+Ref ticks_in_all(std::size_t n, std::uint64_t n_steps) {
+    Ref n_obj(PyLong_FromSize_t(n));
+    Ref steps_obj(PyLong_FromUnsignedLongLong(n_steps));
+    if (!n_obj || !steps_obj) return Ref();
+    return Ref(PyNumber_Multiply(n_obj.get(), steps_obj.get()));
+}
+
+// rollout_bench looks for a pending signal (Ctrl-C) after about this many
+// ticks in all: a small fraction of a second at the usual rates, and rare
+// enough that the look costs nothing measurable.
+constexpr std::uint64_t TICKS_BETWEEN_SIGNAL_CHECKS = std::uint64_t{1} << 22;
+
+// Steps of one chunk of rollout_bench for n environments: an even number,
+// so that every chunk starts on an odd tick, as the whole run does, and the
+// inputs alternate across chunk boundaries exactly as within a chunk.
+std::uint64_t bench_chunk_steps(std::size_t n) {
+    return std::max<std::uint64_t>(2, TICKS_BETWEEN_SIGNAL_CHECKS / n) & ~std::uint64_t{1};
+}
 
 const char* const STEP_PARAMS[] = {"actions"};
 const Signature STEP_SIGNATURE{"physics_step", STEP_PARAMS, 1, 1};
@@ -133,8 +157,9 @@ PyObject* vecenv_physics_step(PyObject* self, PyObject* const* args, Py_ssize_t 
     auto* out = static_cast<std::int8_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(scored.get())));
     for (std::size_t e = 0; e < n; ++e) out[e] = NO_GOAL;
     const std::size_t width = lane_width();
+    WorkspaceLease workspace(b.workspace, b.worlds[0], pool::participants());
     StepTask task{b.worlds.data(), n, &actions, out, static_cast<std::size_t>(b.n_players),
-                  b.tick_skip, width};
+                  b.tick_skip, width, workspace.get()};
     pool::parallel_for(pool::group_count(n, width), task);
     return scored.release();
 }
@@ -182,28 +207,31 @@ PyObject* vecenv_rollout_bench(PyObject* self, PyObject* const* args, Py_ssize_t
     const std::size_t n = b.worlds.size();
     // The result is made up front, exactly (N * n_steps may pass 64 bits), so
     // that nothing can fail once the ticks have run.
-    Ref n_obj(PyLong_FromSize_t(n));
-    Ref steps_obj(PyLong_FromUnsignedLongLong(n_steps));
-    if (!n_obj || !steps_obj) return nullptr;
-    Ref total(PyNumber_Multiply(n_obj.get(), steps_obj.get()));
+    Ref total = ticks_in_all(n, n_steps);
     if (!total) return nullptr;
     if (n_steps == 0) return total.release();
-    pool::participants();  // creates the pool now, while errors can still be raised
+    // Made now, while errors can still be raised: the pool and the workspace.
+    WorkspaceLease workspace(b.workspace, b.worlds[0], pool::participants());
     const std::size_t width = lane_width();
-    BenchTask task{b.worlds.data(), n, n_steps, width};
-    bool failed = false;
-    Py_BEGIN_ALLOW_THREADS
-    try {
+    const std::uint64_t chunk = bench_chunk_steps(n);
+    // Held as a plain pointer while the lock is away: if the interpreter ends
+    // this thread there (at exit, a daemon thread), the unwind must not drop
+    // references without the lock. The result is then simply not freed.
+    PyObject* result = total.release();
+    for (std::uint64_t done = 0; done < n_steps;) {
+        BenchTask task{b.worlds.data(), n, std::min(chunk, n_steps - done), width, workspace.get()};
+        Py_BEGIN_ALLOW_THREADS
         pool::parallel_for(pool::group_count(n, width), task);
-    } catch (...) {
-        failed = true;  // only reported once the interpreter lock is back
+        Py_END_ALLOW_THREADS
+        done += task.n_steps;
+        // The worlds are whole between chunks: an interrupted call leaves
+        // them some ticks further on, as usable as after any step.
+        if (done < n_steps && PyErr_CheckSignals() < 0) {
+            Py_DECREF(result);
+            return nullptr;
+        }
     }
-    Py_END_ALLOW_THREADS
-    if (failed) {
-        PyErr_SetString(PyExc_SystemError, "rollout_bench: the worker pool failed");
-        return nullptr;
-    }
-    return total.release();
+    return result;
 }
 
 }  // namespace vexlo::py

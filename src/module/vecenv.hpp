@@ -7,6 +7,7 @@
 
 #include "borrow.hpp"
 #include "physics/world.hpp"
+#include "workspace.hpp"
 
 namespace vexlo::py {
 
@@ -18,6 +19,7 @@ struct Batch {
     std::uint64_t obs_dim = 0;
     std::uint64_t step_limit = 0;
     std::uint64_t tick_skip = 1;
+    BatchWorkspace workspace;  // for stepping and prediction; points into worlds[0]
 };
 
 struct VecEnvObject {

@@ -5,7 +5,7 @@
 namespace vexlo::py {
 namespace {
 
-PyObject* new_guarded(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* new_guarded(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&] { return vecenv_new(type, args, kwargs); });
 }
 

@@ -9,8 +9,11 @@
 
 #include <immintrin.h>
 
+#include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <span>
 #include <type_traits>
 #include <vector>
 
@@ -183,15 +186,44 @@ void gather_discs(std::vector<DiscLanes>& discs, const World* const* worlds, std
     }
 }
 
-// A world's planes and segments with their per-object constants. The
-// constants are made anew only when a world's geometry differs from the copy
-// they were made for, so the environments of one batch, which share one
-// stadium, pay for them once per thread.
+// A stadium's planes and segments with their per-object constants, made
+// once per batch of worlds and then only read, by every thread at once. The
+// constants point into the arrays of the world they were made from, which
+// must outlive them and keep its geometry.
+struct Walls {
+    std::span<const Plane> planes;
+    std::span<const Segment> segments;
+    std::vector<PlaneConst> plane_consts;
+    std::vector<SegmentConst> segment_consts;
+
+    explicit Walls(const World& w) : planes(w.planes), segments(w.segments) {
+        plane_consts.reserve(planes.size());
+        for (const Plane& plane : planes) {
+            const double q = 1.0 / std::sqrt(length_sq(plane.normal));
+            plane_consts.push_back({&plane, plane.normal.x * q, plane.normal.y * q});
+        }
+        segment_consts.reserve(segments.size());
+        for (const Segment& seg : segments) {
+            const Vec2 e{seg.v1.x - seg.v0.x, seg.v1.y - seg.v0.y};
+            const double len = std::sqrt(e.x * e.x + e.y * e.y);
+            segment_consts.push_back({&seg, -e.y / len, e.x / len});
+        }
+    }
+
+    // Whether these walls can stand for w's: the caller promises that w's
+    // geometry is a copy of theirs; this catches only a different shape.
+    bool fit(const World& w) const {
+        return planes.size() == w.planes.size() && segments.size() == w.segments.size();
+    }
+};
+
+// One thread's view of the shared walls, with the clear boxes it has found
+// so far. Fixed in size: it never allocates.
 struct Geometry {
-    std::vector<Plane> planes;
-    std::vector<Segment> segments;
-    std::vector<PlaneConst> plane_consts;      // point into `planes`
-    std::vector<SegmentConst> segment_consts;  // point into `segments`
+    std::span<const Plane> planes;
+    std::span<const Segment> segments;
+    std::span<const PlaneConst> plane_consts;
+    std::span<const SegmentConst> segment_consts;
 
     // Clear boxes found so far, per radius and pair of collision bits.
     struct KeyedBox {
@@ -199,24 +231,15 @@ struct Geometry {
         std::int64_t group, mask;
         ClearBox box;
     };
-    std::vector<KeyedBox> boxes;
+    std::array<KeyedBox, 16> boxes{};
+    std::size_t n_boxes = 0;
 
-    void load(const World& w) {
-        if (same_bytes(planes, w.planes) && same_bytes(segments, w.segments)) return;
+    void use(const Walls& w) {
         planes = w.planes;
         segments = w.segments;
-        boxes.clear();
-        plane_consts.clear();
-        for (const Plane& plane : planes) {
-            const double q = 1.0 / std::sqrt(length_sq(plane.normal));
-            plane_consts.push_back({&plane, plane.normal.x * q, plane.normal.y * q});
-        }
-        segment_consts.clear();
-        for (const Segment& seg : segments) {
-            const Vec2 e{seg.v1.x - seg.v0.x, seg.v1.y - seg.v0.y};
-            const double len = std::sqrt(e.x * e.x + e.y * e.y);
-            segment_consts.push_back({&seg, -e.y / len, e.x / len});
-        }
+        plane_consts = w.plane_consts;
+        segment_consts = w.segment_consts;
+        n_boxes = 0;
     }
 
     // True when every lane's disc lies where it can touch no plane and no
@@ -234,13 +257,14 @@ struct Geometry {
     }
 
     const KeyedBox& box_for(double radius, std::int64_t group, std::int64_t mask) {
-        for (const KeyedBox& k : boxes) {
+        for (std::size_t i = 0; i < n_boxes; ++i) {
+            const KeyedBox& k = boxes[i];
             if (k.radius == radius && k.group == group && k.mask == mask) return k;
         }
         // Masks change at kickoffs and goals, so only a handful of keys recur.
-        if (boxes.size() >= 16) boxes.clear();
-        boxes.push_back({radius, group, mask, find_clear_box(planes, segments, radius, group, mask)});
-        return boxes.back();
+        if (n_boxes == boxes.size()) n_boxes = 0;
+        boxes[n_boxes] = {radius, group, mask, find_clear_box(planes, segments, radius, group, mask)};
+        return boxes[n_boxes++];
     }
 };
 

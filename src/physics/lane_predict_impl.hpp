@@ -16,12 +16,41 @@ struct DiscClearBox {
     Geometry::KeyedBox box{};
 };
 
+// One thread's prediction state, sized once for a batch's disc layout (see
+// Workspace): a prediction only overwrites it, within the room set aside here.
 struct PredictLanes {
     std::vector<DiscLanes> discs;
     Geometry geometry;
     DiscClearBox clear_of_discs;
     std::vector<ClearBox> obstacles;
+
+    PredictLanes(const World& layout, const Walls& walls) : discs(layout.first_player) {
+        geometry.use(walls);
+        const std::size_t stadium_discs = layout.first_player > 0 ? layout.first_player - 1 : 0;
+        clear_of_discs.discs.reserve(stadium_discs);
+        obstacles.reserve(stadium_discs);
+    }
+
+    // Whether w's worlds fit this state as it is, with nothing to resize.
+    bool fit(const World& w) const {
+        return discs.size() == w.first_player && geometry.planes.size() == w.planes.size() &&
+               geometry.segments.size() == w.segments.size();
+    }
 };
+
+// A span that does not start at tick 0 goes on from the ball's motion where
+// the previous span left it; lanes past `count` repeat lane 0.
+void resume_ball(DiscLanes& ball, const LanePrediction& job) {
+    for (std::size_t l = 0; l < W; ++l) {
+        const BallMotion& m = *job.carry[l < job.count ? l : 0];
+        ball.px[l] = m.pos.x; ball.py[l] = m.pos.y; ball.vx[l] = m.vel.x; ball.vy[l] = m.vel.y;
+    }
+}
+
+void suspend_ball(const DiscLanes& ball, const LanePrediction& job) {
+    for (std::size_t l = 0; l < job.count; ++l)
+        *job.carry[l] = BallMotion{Vec2{ball.px[l], ball.py[l]}, Vec2{ball.vx[l], ball.vy[l]}};
+}
 
 bool share_stadium(const LanePrediction& job) {
     const World& a = *job.worlds[0];
@@ -96,19 +125,20 @@ const Geometry::KeyedBox* clear_of_discs(PredictLanes& s, const Geometry::KeyedB
     return held.box.box.empty() ? nullptr : &held.box;
 }
 
-// One group of lanes; `load_geometry` false when the caller knows that the
-// geometry held in `s` is this group's.
-bool predict_group(PredictLanes& s, const LanePrediction& job, bool load_geometry) {
-    if (job.count == 0 || job.count > W || !share_stadium(job)) return false;
+// One group of lanes, for the ticks of job.span, in `s`, which belongs to
+// the calling thread alone.
+bool predict_group(PredictLanes& s, const LanePrediction& job) {
+    if (job.count == 0 || job.count > W || !share_stadium(job) || !s.fit(*job.worlds[0])) return false;
     const World& w0 = *job.worlds[0];
     // The ball and the stadium discs; players play no part.
     gather_discs(s.discs, job.worlds, job.count, job.uniform, w0.first_player);
-    if (load_geometry) s.geometry.load(w0);
     const PredictionPlan& plan = *job.plan;
+    const std::uint64_t after = job.span.after, until = std::min(job.span.until, plan.last_tick);
     DiscLanes& ball = s.discs[0];
+    if (after > 0) resume_ball(ball, job);
     const Geometry::KeyedBox& clear = s.geometry.box_for(ball);
     const Geometry::KeyedBox* clear_of_all = clear_of_discs(s, clear, w0.first_player);
-    std::size_t next = 0;
+    std::size_t next = first_answer_at(plan, after);
     const std::size_t answers = plan.order.size();
     auto fill_due = [&](std::uint64_t tick) {
         while (next < answers && plan.offsets[plan.order[next]] == tick) {
@@ -117,11 +147,12 @@ bool predict_group(PredictLanes& s, const LanePrediction& job, bool load_geometr
             ++next;
         }
     };
-    fill_due(0);
-    for (std::uint64_t tick = 1; tick <= plan.last_tick && next < answers; ++tick) {
+    fill_due(after);
+    for (std::uint64_t tick = after + 1; tick <= until && next < answers; ++tick) {
         ball_only_tick(s, ball, w0.first_player, clear, clear_of_all);
         fill_due(tick);
     }
+    if (until < plan.last_tick) suspend_ball(ball, job);
     return true;
 }
 
@@ -147,21 +178,14 @@ void prefetch_stadium_discs(const World* worlds, std::size_t begin, std::size_t 
     }
 }
 
-}  // namespace
-
-bool predict(const LanePrediction& job) {
-    thread_local PredictLanes s;
-    return predict_group(s, job, true);
-}
-
-void predict_block(const PredictionBlock& b) {
-    thread_local PredictLanes s;
+// The worlds [b.begin, b.end) in groups of W, in `s`, which belongs to the
+// calling thread alone and fits the block's worlds (every group, when they
+// are not uniform).
+void predict_block_in(PredictLanes& s, const PredictionBlock& b) {
     const std::size_t k = b.plan->offsets.size();
     std::array<const World*, W> group{};
     std::array<Vec2*, W> rows{};
-    // Uniform worlds share one geometry: it is compared with the held copy
-    // once per block instead of once per group.
-    bool load_geometry = true;
+    std::array<BallMotion*, W> carry{};
     const std::size_t ahead = PREFETCH_GROUPS * W;
     prefetch_stadium_discs(b.worlds, b.begin, std::min(b.end, b.begin + ahead));
     prefetch_records(b.worlds, std::min(b.end, b.begin + ahead), std::min(b.end, b.begin + 2 * ahead));
@@ -173,21 +197,16 @@ void predict_block(const PredictionBlock& b) {
         for (std::size_t l = 0; l < count; ++l) {
             group[l] = &b.worlds[first + l];
             rows[l] = b.out + (first + l) * k;
+            carry[l] = b.carry == nullptr ? nullptr : b.carry + first + l;
         }
-        const LanePrediction job{group.data(), count, b.plan, rows.data(), b.uniform};
+        const LanePrediction job{group.data(), count, b.plan, rows.data(), b.uniform,
+                                 b.span, carry.data()};
         // A lone world would leave every other lane idle.
-        if (count > 1 && predict_group(s, job, load_geometry)) {
-            load_geometry = !b.uniform;
-            continue;
-        }
+        if (count > 1 && predict_group(s, job)) continue;
         for (std::size_t l = 0; l < count; ++l)
-            predict_ball(*group[l], *b.plan, std::span<Vec2>(rows[l], k));
+            predict_ball(*group[l], *b.plan, std::span<Vec2>(rows[l], k), b.span, carry[l]);
     }
 }
 
+}  // namespace
 }  // namespace vexlo::VEXLO_LANE_NS
-
-namespace vexlo {
-bool VEXLO_PREDICT_ENTRY(const LanePrediction& job) { return VEXLO_LANE_NS::predict(job); }
-void VEXLO_PREDICT_BLOCK_ENTRY(const PredictionBlock& block) { VEXLO_LANE_NS::predict_block(block); }
-}  // namespace vexlo

@@ -43,12 +43,33 @@ void step_lanes(const LaneRun& run) {
     step_scalar(run);
 }
 
+namespace {
+
+// The scalar tick and prediction need no working memory.
+class ScalarWorkspace final : public LaneWorkspace {
+public:
+    explicit ScalarWorkspace(std::size_t slots) : slots_(slots) {}
+    std::size_t slots() const override { return slots_; }
+
+private:
+    std::size_t slots_;
+};
+
+}  // namespace
+
+std::unique_ptr<LaneWorkspace> make_lane_workspace(const World& batch_template, std::size_t slots) {
+    if (has_avx512()) return make_lane_workspace_avx512(batch_template, slots);
+    if (has_avx2()) return make_lane_workspace_avx2(batch_template, slots);
+    return std::make_unique<ScalarWorkspace>(slots);
+}
+
 void predict_block(const PredictionBlock& block) {
     if (has_avx512()) return predict_block_avx512(block);
     if (has_avx2()) return predict_block_avx2(block);
     const std::size_t k = block.plan->offsets.size();
     for (std::size_t i = block.begin; i < block.end; ++i)
-        predict_ball(block.worlds[i], *block.plan, std::span<Vec2>(block.out + i * k, k));
+        predict_ball(block.worlds[i], *block.plan, std::span<Vec2>(block.out + i * k, k), block.span,
+                     block.carry == nullptr ? nullptr : block.carry + i);
 }
 
 }  // namespace vexlo

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "predict.hpp"
 #include "world.hpp"
@@ -13,6 +14,23 @@ namespace vexlo {
 
 // The most environments one instruction can step (eight with AVX-512).
 inline constexpr std::size_t MAX_LANES = 8;
+
+// Working memory of the lane-parallel ticks and predictions for a batch of
+// worlds that are copies of one template: the wall constants of their shared
+// stadium, made once and then only read by every thread, and one slot of lane
+// state per thread taking part in a parallel call. It is made on the calling
+// thread, where running out of memory can still be reported, and the ticks
+// only ever write into it: they allocate nothing. It points into the
+// template's arrays, which must outlive it unchanged.
+class LaneWorkspace {
+public:
+    virtual ~LaneWorkspace() = default;
+    virtual std::size_t slots() const = 0;
+};
+
+// For worlds that are copies of `batch_template`, with `slots` slots (at
+// least 1). Throws std::bad_alloc.
+std::unique_ptr<LaneWorkspace> make_lane_workspace(const World& batch_template, std::size_t slots);
 
 // One batch of ticks for up to lane_width() worlds.
 struct LaneRun {
@@ -29,6 +47,11 @@ struct LaneRun {
     // skips comparing their geometry and reads the fixed disc properties
     // from the first world.
     bool uniform = false;
+    // With a uniform run: the workspace of the worlds' batch and the slot of
+    // it that this thread alone uses. Without one, the stepper makes its own
+    // working memory (so it allocates: only for callers outside the pool).
+    LaneWorkspace* workspace = nullptr;
+    std::size_t slot = 0;
 };
 
 // How many worlds step_lanes takes at once on this processor: 8 with
@@ -61,6 +84,8 @@ struct LanePrediction {
     const PredictionPlan* plan;
     Vec2* const* out;            // per world, plan.offsets.size() positions
     bool uniform = false;        // as in LaneRun
+    TickSpan span{};             // the ticks to run now
+    BallMotion* const* carry = nullptr;  // per world, when span is not the whole run
 };
 
 bool predict_lanes_avx2(const LanePrediction& job);
@@ -75,10 +100,18 @@ struct PredictionBlock {
     const PredictionPlan* plan;
     Vec2* out;
     bool uniform = false;  // as in LaneRun
+    LaneWorkspace* workspace = nullptr;  // as in LaneRun
+    std::size_t slot = 0;
+    TickSpan span{};             // the ticks to run now
+    BallMotion* carry = nullptr;  // per world of the array, when span is not the whole run
 };
 
 void predict_block(const PredictionBlock& block);
 void predict_block_avx2(const PredictionBlock& block);
 void predict_block_avx512(const PredictionBlock& block);
+
+std::unique_ptr<LaneWorkspace> make_lane_workspace_avx2(const World& batch_template, std::size_t slots);
+std::unique_ptr<LaneWorkspace> make_lane_workspace_avx512(const World& batch_template,
+                                                          std::size_t slots);
 
 }  // namespace vexlo

@@ -24,5 +24,7 @@
 #define VEXLO_LANE_ENTRY step_lanes_avx512
 #define VEXLO_PREDICT_ENTRY predict_lanes_avx512
 #define VEXLO_PREDICT_BLOCK_ENTRY predict_block_avx512
+#define VEXLO_WORKSPACE_ENTRY make_lane_workspace_avx512
 #include "lane_tick_impl.hpp"
 #include "lane_predict_impl.hpp"
+#include "lane_workspace_impl.hpp"

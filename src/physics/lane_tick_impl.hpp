@@ -12,12 +12,26 @@ struct PlayerLanes {
     f64v dir_x_odd, dir_y_odd, dir_x_even, dir_y_even;
 };
 
+// One thread's lane state, sized once for a batch's disc layout (see
+// Workspace): a tick only overwrites it.
 struct Lanes {
     std::vector<DiscLanes> discs;
     std::vector<bool> immovable;  // per disc: inv_mass 0 in every lane
     std::vector<PlayerLanes> players;
     Geometry geometry;
     i64v rate_min, rate_cost, rate_cap;
+
+    Lanes(const World& layout, const Walls& walls)
+        : discs(layout.discs.size()), immovable(layout.discs.size()), players(layout.n_players) {
+        geometry.use(walls);
+    }
+
+    // Whether w's worlds fit this state as it is, with nothing to resize.
+    bool fit(const World& w) const {
+        return discs.size() == w.discs.size() && players.size() == w.n_players &&
+               geometry.planes.size() == w.planes.size() &&
+               geometry.segments.size() == w.segments.size();
+    }
 };
 
 void load_kick_state(Lanes& s, const World& w, std::size_t l) {
@@ -82,10 +96,8 @@ bool share_layout(const LaneRun& run) {
 
 void prepare(Lanes& s, const LaneRun& run) {
     const World& w0 = *run.worlds[0];
-    s.players.resize(w0.n_players);
     gather_discs(s.discs, run.worlds, run.count, run.uniform, w0.discs.size());
     for (std::size_t l = 0; l < W; ++l) load_kick_state(s, *run.worlds[l < run.count ? l : 0], l);
-    s.immovable.resize(s.discs.size());
     for (std::size_t i = 0; i < s.discs.size(); ++i)
         s.immovable[i] = !any(s.discs[i].inv_mass != 0.0);
     for (std::size_t p = 0; p < w0.n_players; ++p) {
@@ -103,7 +115,6 @@ void prepare(Lanes& s, const LaneRun& run) {
             P.dir_x_even[l] = d_even.x; P.dir_y_even[l] = d_even.y;
         }
     }
-    s.geometry.load(w0);
 }
 
 // Stage 1 for one player: arming, rate limit, kick, movement.
@@ -208,11 +219,9 @@ void first_goals_crossed(const World& w0, f64v ax, f64v ay, f64v bx, f64v by,
     }
 }
 
-}  // namespace
-
-bool run(const LaneRun& run) {
-    if (run.count == 0 || run.count > W || !share_layout(run)) return false;
-    thread_local Lanes s;
+// The batch of ticks in `s`, which belongs to the calling thread alone.
+bool step_group(Lanes& s, const LaneRun& run) {
+    if (run.count == 0 || run.count > W || !share_layout(run) || !s.fit(*run.worlds[0])) return false;
     prepare(s, run);
     const World& w0 = *run.worlds[0];
     const std::size_t first_player = w0.first_player;
@@ -261,8 +270,5 @@ bool run(const LaneRun& run) {
     return true;
 }
 
+}  // namespace
 }  // namespace vexlo::VEXLO_LANE_NS
-
-namespace vexlo {
-bool VEXLO_LANE_ENTRY(const LaneRun& run) { return VEXLO_LANE_NS::run(run); }
-}  // namespace vexlo

@@ -42,9 +42,18 @@ PredictionPlan plan_prediction(std::vector<std::uint64_t> offsets) {
     return plan;
 }
 
-void predict_ball(const World& w, const PredictionPlan& plan, std::span<Vec2> out) {
+std::size_t first_answer_at(const PredictionPlan& plan, std::uint64_t tick) {
+    const auto due = std::partition_point(plan.order.begin(), plan.order.end(),
+                                          [&](std::size_t k) { return plan.offsets[k] < tick; });
+    return static_cast<std::size_t>(due - plan.order.begin());
+}
+
+void predict_ball(const World& w, const PredictionPlan& plan, std::span<Vec2> out, TickSpan span,
+                  BallMotion* carry) {
     Disc ball = w.discs[0];
-    std::size_t next = 0;  // position in plan.order of the next answer to fill
+    if (span.after > 0) ball.pos = carry->pos, ball.vel = carry->vel;
+    const std::uint64_t until = std::min(span.until, plan.last_tick);
+    std::size_t next = first_answer_at(plan, span.after);  // position in plan.order of the next answer
     const std::size_t count = plan.order.size();
     auto fill_due = [&](std::uint64_t tick) {
         while (next < count && plan.offsets[plan.order[next]] == tick) {
@@ -52,11 +61,12 @@ void predict_ball(const World& w, const PredictionPlan& plan, std::span<Vec2> ou
             ++next;
         }
     };
-    fill_due(0);
-    for (std::uint64_t tick = 1; tick <= plan.last_tick && next < count; ++tick) {
+    fill_due(span.after);  // after a previous span: the same bits it wrote there
+    for (std::uint64_t tick = span.after + 1; tick <= until && next < count; ++tick) {
         ball_only_tick(w, ball);
         fill_due(tick);
     }
+    if (until < plan.last_tick) *carry = BallMotion{ball.pos, ball.vel};
 }
 
 }  // namespace vexlo

@@ -144,3 +144,25 @@ def test_workers_go_to_sleep_when_idle():
     """)
     cpu, wall = map(float, out.split())
     assert wall >= 0.5 and cpu < 0.05
+
+
+def test_prediction_inside_a_prediction():
+    """Signal handlers run between the spans of a long prediction (not only
+    once it is over) and may predict on the same batch, which is then busy:
+    such a call gets working memory of its own, and neither answer changes."""
+    out = run_python("""
+        import signal, numpy as np, vexlo_core
+        env = vexlo_core.VecEnv(64, 1, 1)
+        env.set_state(np.random.default_rng(1).uniform(-100, 100, (64, 2)), np.full((64, 2), 9.0),
+                      np.tile([[-400.0, 185.0], [-400.0, -185.0]], (64, 1, 1)), np.zeros((64, 2, 2)))
+        short, long = [5, 90], [3, 1_000_000]
+        want_short, want_long = env.predict_ball(short), env.predict_ball(long)
+        inner = []
+        signal.signal(signal.SIGALRM, lambda *_: inner.append(env.predict_ball(short)))
+        signal.setitimer(signal.ITIMER_REAL, 0.01, 0.01)
+        got_long = env.predict_ball(long)
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        print(len(inner) > 3, all(np.array_equal(x, want_short) for x in inner),
+              np.array_equal(got_long, want_long))
+    """)
+    assert out.split() == ["True", "True", "True"]
