@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <span>
 #include <utility>
 
@@ -15,6 +16,7 @@ namespace {
 
 using test::arena;
 using test::chase_inputs;
+using test::LanePredictor;
 using test::same_state;
 
 using LaneStepper = bool (*)(const LaneRun&);
@@ -96,8 +98,6 @@ TEST(Lanes, Avx512MatchesTheScalarTickBitForBit) {
     expect_width_matches(step_lanes_avx512, 8);
 }
 
-using test::LanePredictor;
-
 // Lane prediction against the scalar prediction, world by world, for balls
 // thrown in many directions (one of them immovable in non-uniform batches).
 // The arena's stadium disc above the centre is movable in the tick but held
@@ -163,6 +163,46 @@ TEST(Lanes, PredictionBlocksAnswerForEveryWorld) {
                         << "world " << i << " offset " << offsets[j] << " block " << begin << ".." << end;
                 }
             }
+        }
+    }
+}
+
+// Uniform batches broadcast the fixed properties of the first world; the
+// broadcast must copy them bit for bit: a damping of -0.0 gives velocities of
+// the other sign than +0.0 does, and NaNs keep their signs.
+TEST(Lanes, BroadcastPropertiesKeepSignedZerosAndNaNs) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    World base = arena(4);
+    base.phase = Phase::Playing;
+    for (std::size_t p = 0; p < base.n_players; ++p) {
+        base.player(p).damping = -0.0;
+        base.player(p).kicking_damping = -0.0;
+    }
+    base.ball().damping = -0.0;
+    std::vector<PlayerInput> in(base.n_players, PlayerInput{1, -1, 0});
+    in[1].kick = 1;
+    const std::vector<std::uint64_t> offsets{1, 2};
+    const PredictionPlan plan = plan_prediction(offsets);
+    std::vector<std::pair<LaneStepper, LanePredictor>> widths;
+    if (has_avx2()) widths.emplace_back(step_lanes_avx2, predict_lanes_avx2);
+    if (has_avx512()) widths.emplace_back(step_lanes_avx512, predict_lanes_avx512);
+    for (auto [stepper, predictor] : widths) {
+        for (double ball_damping : {-0.0, -nan, nan}) {
+            std::vector<World> scalar(2, base);
+            for (World& w : scalar) w.ball().damping = ball_damping;
+            scalar[1].ball().pos = {-nan, nan};
+            scalar[1].ball().vel = {nan, -nan};
+            std::vector<World> lanes = scalar;
+            ASSERT_TRUE(test::predicts_like_scalar(predictor, lanes, plan, true)) << ball_damping;
+            World* ps[2] = {&scalar[0], &scalar[1]};
+            World* pl[2] = {&lanes[0], &lanes[1]};
+            const PlayerInput* inputs[2] = {in.data(), in.data()};
+            std::int8_t scored[2];
+            step_scalar(LaneRun{ps, 2, inputs, inputs, 3, false, scored});
+            ASSERT_TRUE(stepper(LaneRun{pl, 2, inputs, inputs, 3, false, scored, true}));
+            EXPECT_TRUE(std::signbit(scalar[0].player(0).vel.x));
+            for (std::size_t l = 0; l < 2; ++l)
+                EXPECT_TRUE(same_state(scalar[l], lanes[l])) << "world " << l << " damping " << ball_damping;
         }
     }
 }
