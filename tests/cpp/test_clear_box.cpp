@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <utility>
 
 #include "arena.hpp"
 #include "lane_checks.hpp"
@@ -156,9 +157,36 @@ void expect_moved_posts_seen(LanePredictor predictor, std::size_t width) {
     }
 }
 
+// Stadium discs whose reach the box cannot take at face value: a negative
+// combined radius still touches within its magnitude (and flings the ball
+// across), and squares that overflow or are not numbers make contacts out of
+// far-off discs. The ball at (50, 0) in every lane.
+void expect_odd_discs_seen(LanePredictor predictor, std::size_t width) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<std::uint64_t> offsets{1, 2, 3};
+    const PredictionPlan plan = plan_prediction(offsets);
+    const std::pair<Vec2, double> discs[] = {{{0, 0}, -100.0}, {{0, 0}, -20.0},
+                                             {{-1.797e308, 0}, 1e300}, {{0, 1e200}, 1e200},
+                                             {{-inf, 0}, 10.0}, {{0, 0}, nan}, {{nan, 0}, 10.0},
+                                             {{300, 0}, -inf}};
+    for (auto [pos, radius] : discs) {
+        World w = arena(3);
+        w.discs[1].pos = pos;
+        w.discs[1].radius = radius;
+        w.ball().pos = {50, 0};
+        w.ball().vel = {1, 0};
+        const std::vector<World> worlds(width, w);
+        ASSERT_TRUE(test::predicts_like_scalar(predictor, worlds, plan, true))
+            << "disc at " << pos.x << ", " << pos.y << " radius " << radius;
+    }
+}
+
 TEST(ClearBox, PredictionsSeeMovedStadiumDiscs) {
     if (has_avx2()) expect_moved_posts_seen(predict_lanes_avx2, 4);
     if (has_avx512()) expect_moved_posts_seen(predict_lanes_avx512, 8);
+    if (has_avx2()) expect_odd_discs_seen(predict_lanes_avx2, 4);
+    if (has_avx512()) expect_odd_discs_seen(predict_lanes_avx512, 8);
     if (!has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
 }
 
