@@ -72,6 +72,37 @@ TEST(ClearBox, NoWallReachesADiscInside) {
     EXPECT_GT(ball.y1 - ball.y0, 140.0);
 }
 
+// Walls whose arithmetic leaves the plain geometry: a plane whose normal's
+// square underflows (infinite unit normal, which pushes discs on one side to
+// infinity), planes of zero or overflowing length, one-sided walls that reach
+// far, and discs of negative radius. The box may be empty but never wrong.
+TEST(ClearBox, OddWallsNeverReachADiscInside) {
+    std::mt19937_64 rng(5);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::int64_t wall = flag::FLAG_WALL, all = flag::FLAG_ALL;
+    const std::vector<Plane> planes = {Plane{{1e-200, 1e-200}, 0, 0.5, wall, all},
+                                       Plane{{-1e-200, 1e-170}, -3, 0.5, wall, all},
+                                       Plane{{0, 0}, 5, 0.5, wall, all},
+                                       Plane{{1e200, 0}, -100, 0.5, wall, all},
+                                       Plane{{1e-170, 0}, -150, 0.5, wall, all},
+                                       Plane{{nan, 1}, -100, 0.5, wall, all}};
+    for (const Plane& odd : planes) {
+        World w = arena(1);
+        w.segments.push_back(test::wall_segment({150, 150}, {200, 120}, -25.0));  // moves the second seed
+        w.planes.push_back(odd);
+        for (double radius : {10.0, -10.0, 0.0}) {
+            Disc d = w.ball();
+            d.radius = radius;
+            expect_no_wall_reached(w, d, box_for(w, d), rng);
+        }
+    }
+    for (double bias : {1e300, nan}) {
+        World far = arena(1);
+        far.segments.push_back(test::wall_segment({-10, 50}, {10, 50}, bias));
+        expect_no_wall_reached(far, far.ball(), box_for(far, far.ball()), rng);
+    }
+}
+
 TEST(ClearBox, EmptyWhenNoneCanBeTrusted) {
     World w = arena(1);
     // Kickoff barriers around the centre, where the search starts.
