@@ -207,6 +207,61 @@ TEST(Lanes, BroadcastPropertiesKeepSignedZerosAndNaNs) {
     }
 }
 
+// Ball paths on the edges of the goal-crossing test, stepped in batches whose
+// lanes mix them: ending on the goal line, starting on it, running along
+// it, grazing a post end (a zero product), crossing a goal of no length,
+// and near misses of each. Every lane scores as a lone world does.
+TEST(Lanes, GoalLineEdgeCasesScoreAsInTheScalarTick) {
+    using test::ball_disc;
+    struct Path {
+        Vec2 from, vel;
+        bool goal;
+    };
+    const Path paths[] = {{{90, 0}, {10, 0}, true},      {{100, 0}, {10, 0}, true},
+                          {{100, -60}, {0, 30}, true},   {{90, 30}, {20, 20}, true},
+                          {{90, -50}, {20, 20}, true},   {{190, -5}, {20, 5}, true},
+                          {{100, 45}, {0, 30}, false},   {{100.5, -60}, {0, 30}, false},
+                          {{90, 31}, {20, 20}, false},   {{190, -4}, {20, 5}, false},
+                          {{80, 0}, {10, 0}, false}};
+    Disc ball = ball_disc();
+    ball.damping = 1.0;
+    World base = test::make_world(ball, {}, {test::player_disc(flag::FLAG_RED, {-500, 500})});
+    // A goal from (100, -40) to (100, 40) and one of no length at (200, -2.5).
+    base.goals = {Goal{{100, -40}, {100, 40}, flag::FLAG_BLUE}, Goal{{200, -2.5}, {200, -2.5}, flag::FLAG_RED}};
+    const std::size_t n_paths = std::size(paths);
+    std::vector<std::pair<LaneStepper, std::size_t>> widths;
+    if (has_avx2()) widths.emplace_back(step_lanes_avx2, 4);
+    if (has_avx512()) widths.emplace_back(step_lanes_avx512, 8);
+    const PlayerInput idle[1] = {};
+    for (auto [stepper, width] : widths) {
+        for (std::size_t shift = 0; shift < n_paths; ++shift) {
+            std::vector<World> scalar;
+            for (std::size_t l = 0; l < width; ++l) {
+                World w = base;
+                w.ball().pos = paths[(shift + l) % n_paths].from;
+                w.ball().vel = paths[(shift + l) % n_paths].vel;
+                scalar.push_back(w);
+            }
+            std::vector<World> lanes = scalar;
+            std::vector<World*> ps, pl;
+            std::vector<const PlayerInput*> in(width, idle);
+            for (std::size_t l = 0; l < width; ++l) {
+                ps.push_back(&scalar[l]);
+                pl.push_back(&lanes[l]);
+            }
+            std::vector<std::int8_t> want(width), got(width);
+            step_scalar(LaneRun{ps.data(), width, in.data(), in.data(), 1, true, want.data()});
+            ASSERT_TRUE(stepper(LaneRun{pl.data(), width, in.data(), in.data(), 1, true, got.data(), true}));
+            for (std::size_t l = 0; l < width; ++l) {
+                const std::size_t p = (shift + l) % n_paths;
+                ASSERT_EQ(want[l] >= 0, paths[p].goal) << "path " << p;  // the scalar tick's verdict
+                ASSERT_EQ(want[l], got[l]) << "path " << p << " in lane " << l << " of " << width;
+                ASSERT_TRUE(same_state(scalar[l], lanes[l])) << "path " << p;
+            }
+        }
+    }
+}
+
 TEST(Lanes, AlternatingInputsFollowTheTickParity) {
     World w = arena(3);
     std::array<World, 2> worlds{w, w};
