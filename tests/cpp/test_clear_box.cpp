@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -70,6 +71,50 @@ TEST(ClearBox, NoWallReachesADiscInside) {
     const ClearBox ball = box_for(plain, plain.ball());
     EXPECT_GT(ball.x1 - ball.x0, 250.0);
     EXPECT_GT(ball.y1 - ball.y0, 140.0);
+}
+
+// The box keeps a margin of (1 + scale) * 1e-6 from the reach of every wall,
+// scale being the largest magnitude among the walls' numbers and the
+// radius: rounding in the contact tests never comes near it.
+TEST(ClearBox, KeepsItsMarginFromEveryWall) {
+    World w = arena(1);
+    w.segments.push_back(test::wall_segment({-100, 60}, {-20, 95}, -25.0));
+    w.planes.push_back(Plane{{3, -1}, -120, 0.5, flag::FLAG_WALL, flag::FLAG_ALL});
+    Disc big = w.ball();
+    big.radius = 45.0;
+    for (const Disc& d : {w.ball(), w.player(0), big}) {
+        double scale = std::abs(d.radius);
+        for (const Plane& p : w.planes) scale = std::max(scale, std::abs(p.dist));
+        for (const Segment& s : w.segments) {
+            for (double x : {s.v0.x, s.v0.y, s.v1.x, s.v1.y, s.center.x, s.center.y, s.bias, s.arc_radius})
+                scale = std::max(scale, std::abs(x));
+        }
+        const double margin = (1.0 + scale) * 1e-6 * (1.0 - 1e-9);
+        const ClearBox box = box_for(w, d);
+        ASSERT_FALSE(box.empty());
+        double tightest = std::numeric_limits<double>::infinity();
+        for (const Plane& p : w.planes) {
+            if (!flag::collides(d.c_group, d.c_mask, p.c_group, p.c_mask)) continue;
+            const double q = 1.0 / std::sqrt(length_sq(p.normal));
+            for (const Vec2 c : {Vec2{box.x0, box.y0}, Vec2{box.x0, box.y1}, Vec2{box.x1, box.y0},
+                                 Vec2{box.x1, box.y1}})
+                tightest = std::min(tightest, c.x * p.normal.x * q + c.y * p.normal.y * q - (p.dist + d.radius));
+        }
+        for (const Segment& s : w.segments) {
+            if (!flag::collides(d.c_group, d.c_mask, s.c_group, s.c_mask)) continue;
+            const double reach = std::max(d.radius, std::abs(s.bias));
+            const double r = s.arc_radius + reach;
+            const ClearBox walls =
+                s.curve_f != 0.0
+                    ? ClearBox{s.center.x - r, s.center.y - r, s.center.x + r, s.center.y + r}
+                    : ClearBox{std::min(s.v0.x, s.v1.x) - reach, std::min(s.v0.y, s.v1.y) - reach,
+                               std::max(s.v0.x, s.v1.x) + reach, std::max(s.v0.y, s.v1.y) + reach};
+            tightest = std::min(tightest, std::max({walls.x0 - box.x1, box.x0 - walls.x1,
+                                                    walls.y0 - box.y1, box.y0 - walls.y1}));
+        }
+        EXPECT_GE(tightest, margin) << "radius " << d.radius;
+        EXPECT_LT(tightest, 2.0 * margin) << "some wall bounds the box";
+    }
 }
 
 // Walls whose arithmetic leaves the plain geometry: a plane whose normal's
