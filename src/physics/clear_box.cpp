@@ -66,6 +66,10 @@ bool segment_reach(const Segment& s, double reach, ClearBox& out) {
         const double r = s.arc_radius + reach;
         out = {s.center.x - r, s.center.y - r, s.center.x + r, s.center.y + r};
     } else {
+        // The contact divides by the length; one that overflows gives a zero
+        // normal and a distance of 0 all along the wall, which touches.
+        const Vec2 e{s.v1.x - s.v0.x, s.v1.y - s.v0.y};
+        if (!finite(std::sqrt(e.x * e.x + e.y * e.y))) return false;
         out = {std::min(s.v0.x, s.v1.x) - reach, std::min(s.v0.y, s.v1.y) - reach,
                std::max(s.v0.x, s.v1.x) + reach, std::max(s.v0.y, s.v1.y) + reach};
     }

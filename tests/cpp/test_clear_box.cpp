@@ -34,6 +34,9 @@ void expect_no_wall_reached(const World& w, Disc d, const ClearBox& box, std::mt
         const double fy = i % 8 < 4 ? u(rng) : (i % 2 == 0 ? 0.0 : 1.0);
         d.pos = {std::nextafter(box.x0 + fx * (box.x1 - box.x0), 0.0),
                  std::nextafter(box.y0 + fy * (box.y1 - box.y0), 0.0)};
+        // Contacts that move a disc by zero still turn -0.0 into +0.0.
+        if (i % 16 == 14) d.pos.x = -0.0;
+        if (i % 16 == 15) d.pos.y = -0.0;
         if (!box.contains(d.pos)) continue;
         d.vel = {u(rng) * 20 - 10, u(rng) * 20 - 10};
         for (const Plane& p : w.planes) {
@@ -141,6 +144,12 @@ TEST(ClearBox, OddWallsNeverReachADiscInside) {
             expect_no_wall_reached(w, d, box_for(w, d), rng);
         }
     }
+    // A straight wall whose squared length overflows has a zero normal: it
+    // touches every disc beside it, moving it by (-0.0, 0.0) times the push.
+    World long_wall = arena(1);
+    long_wall.planes.clear();
+    long_wall.segments = {test::wall_segment({-325, -1.4e154}, {1.4e154, -1.4e154})};
+    expect_no_wall_reached(long_wall, long_wall.ball(), box_for(long_wall, long_wall.ball()), rng);
     for (double bias : {1e300, nan}) {
         World far = arena(1);
         far.segments.push_back(test::wall_segment({-10, 50}, {10, 50}, bias));
