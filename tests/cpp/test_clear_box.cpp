@@ -150,10 +150,17 @@ TEST(ClearBox, OddWallsNeverReachADiscInside) {
     long_wall.planes.clear();
     long_wall.segments = {test::wall_segment({-325, -1.4e154}, {1.4e154, -1.4e154})};
     expect_no_wall_reached(long_wall, long_wall.ball(), box_for(long_wall, long_wall.ball()), rng);
-    for (double bias : {1e300, nan}) {
-        World far = arena(1);
-        far.segments.push_back(test::wall_segment({-10, 50}, {10, 50}, bias));
-        expect_no_wall_reached(far, far.ball(), box_for(far, far.ball()), rng);
+    // Far-reaching one-sided walls, and walls with ends that are not numbers.
+    const Segment odd_segments[] = {test::wall_segment({-10, 50}, {10, 50}, 1e300),
+                                    test::wall_segment({-10, 50}, {10, 50}, nan),
+                                    test::wall_segment({nan, 50}, {10, 50}),
+                                    test::wall_segment({-10, 50}, {10, -nan}, -5.0),
+                                    test::arc_segment({nan, 0}, 30, {30, 0}, {0, 30}, 1.0, wall, all),
+                                    test::arc_segment({0, 50}, 30, {nan, 0}, {0, 30}, -1.0, wall, all)};
+    for (const Segment& odd : odd_segments) {
+        World w = arena(1);
+        w.segments.push_back(odd);
+        expect_no_wall_reached(w, w.ball(), box_for(w, w.ball()), rng);
     }
 }
 
