@@ -254,9 +254,7 @@ inline i64v collides(i64v group_a, i64v mask_a, i64v group_b, i64v mask_b) {
     return ((mask_a & group_b) != 0) & ((group_a & mask_b) != 0);
 }
 
-// a + b, with a's NaN when both are NaNs. The processor returns the first
-// operand's NaN then, and the scalar code's sums put it first, but the
-// compiler may swap the operands of a vector sum.
+// a + b, with a's NaN where both are NaNs, as the scalar motion (vec2.hpp).
 inline f64v add_first_nan(f64v a, f64v b) { return sel(a != a, a + a, a + b); }
 
 inline void integrate(DiscLanes& d, f64v damping) {
