@@ -62,7 +62,12 @@ double stadium_number(FuzzedDataProvider& in) {
 double state_number(FuzzedDataProvider& in, double near) {
     switch (in.ConsumeIntegralInRange<int>(0, 7)) {
         case 0: return special(in);
-        case 1: return std::bit_cast<double>(in.ConsumeIntegral<std::uint64_t>());
+        case 1: {
+            // Quiet NaNs only: the compiler assumes that no NaN signals and
+            // may add -0.0 to a lane it leaves unchanged, which quiets one.
+            const double x = std::bit_cast<double>(in.ConsumeIntegral<std::uint64_t>());
+            return std::isnan(x) ? std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) | (1ull << 51)) : x;
+        }
         case 2: {
             constexpr double odd[] = {std::numeric_limits<double>::infinity(),
                                       -std::numeric_limits<double>::infinity(),
@@ -201,9 +206,17 @@ bool same_world(const World& a, const World& b) {
 std::string stadium_text;  // of the input being run, for the report
 
 void print_discs(const char* label, const World& w) {
+    const auto bits = [](double x) { return static_cast<unsigned long long>(std::bit_cast<std::uint64_t>(x)); };
     for (const vexlo::Disc& d : w.discs)
-        std::fprintf(stderr, "  %s pos (%a, %a) vel (%a, %a) mask %lld\n", label, d.pos.x, d.pos.y,
-                     d.vel.x, d.vel.y, static_cast<long long>(d.c_mask));
+        std::fprintf(stderr, "  %s pos (%a, %a) vel (%a, %a) bits %016llx %016llx %016llx %016llx mask %lld\n",
+                     label, d.pos.x, d.pos.y, d.vel.x, d.vel.y, bits(d.pos.x), bits(d.pos.y), bits(d.vel.x),
+                     bits(d.vel.y), static_cast<long long>(d.c_mask));
+    for (std::size_t p = 0; p < w.n_players; ++p)
+        std::fprintf(stderr, "  %s kick %d %d %lld %lld\n", label, int(w.kicking[p]), int(w.kick_held[p]),
+                     static_cast<long long>(w.kick_cooldown[p]), static_cast<long long>(w.kick_credit[p]));
+    std::fprintf(stderr, "  %s steps %llu phase %d timer %lld score %d:%d kickoff %lld\n", label,
+                 static_cast<unsigned long long>(w.steps), int(w.phase), static_cast<long long>(w.goal_timer),
+                 w.red_score, w.blue_score, static_cast<long long>(w.kickoff_team));
 }
 
 [[noreturn]] void differ(const char* what, std::size_t width, std::size_t lane,
