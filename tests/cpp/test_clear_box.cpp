@@ -190,15 +190,17 @@ using test::LanePredictor;
 // lane group, so that groups sit wholly inside the clear boxes, wholly
 // outside and across their edges: one tick and a prediction give the scalar
 // bits everywhere.
-void expect_grid_matches(LaneStepper stepper, LanePredictor predictor, std::size_t width) {
-    const World base = arena(2);
+void expect_grid_matches(LaneStepper stepper, LanePredictor predictor, std::size_t width,
+                         const World& base, double spacing = 1.0) {
+    std::vector<double> rows{-0.0};  // a ball gliding along y = -0.0 keeps its sign unless touched
+    for (double y = -112.0; y <= 112.0; y += 1.7 * spacing) rows.push_back(y);
     std::vector<World> worlds;
-    for (double y = -112.0; y <= 112.0; y += 1.7) {
-        for (double x = -212.0; x <= 212.0; x += 1.9) {
+    for (double y : rows) {
+        for (double x = -212.0; x <= 212.0; x += 1.9 * spacing) {
             World w = base;
             w.phase = Phase::Playing;
             w.ball().pos = {x, y};
-            w.ball().vel = {std::sin(x) * 4.0, std::cos(y) * 4.0};
+            w.ball().vel = {std::sin(x) * 4.0, y == 0.0 ? -0.0 : std::cos(y) * 4.0};
             for (std::size_t p = 0; p < w.n_players; ++p)
                 w.player(p).pos = {-x + 7.0 * static_cast<double>(p), y * 0.9};
             worlds.push_back(w);
@@ -283,8 +285,20 @@ TEST(ClearBox, PredictionsSeeMovedStadiumDiscs) {
 }
 
 TEST(ClearBox, LanesMatchTheScalarTickAllOverTheArena) {
-    if (has_avx2()) expect_grid_matches(step_lanes_avx2, predict_lanes_avx2, 4);
-    if (has_avx512()) expect_grid_matches(step_lanes_avx512, predict_lanes_avx512, 8);
+    // Also with walls that touch where they seem not to reach: a plane whose
+    // normal's square underflows, and a wall whose length overflows.
+    World odd = arena(2);
+    odd.planes.push_back(Plane{{1e-200, 1e-200}, 0, 0.5, flag::FLAG_WALL, flag::FLAG_ALL});
+    odd.segments.push_back(test::wall_segment({150, 150}, {200, 120}, -25.0));
+    World long_wall = arena(2);
+    long_wall.planes.clear();
+    long_wall.segments = {test::wall_segment({-325, -1.4e154}, {1.4e154, -1.4e154})};
+    if (has_avx2()) expect_grid_matches(step_lanes_avx2, predict_lanes_avx2, 4, arena(2));
+    if (has_avx512()) expect_grid_matches(step_lanes_avx512, predict_lanes_avx512, 8, arena(2));
+    for (const World& base : {odd, long_wall}) {
+        if (has_avx2()) expect_grid_matches(step_lanes_avx2, predict_lanes_avx2, 4, base, 3.0);
+        if (has_avx512()) expect_grid_matches(step_lanes_avx512, predict_lanes_avx512, 8, base, 3.0);
+    }
     if (!has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
 }
 
