@@ -1,32 +1,42 @@
 #!/usr/bin/env bash
-# Builds the stadium fuzz target with clang (libFuzzer, ASan, UBSan) and runs
-# it for a bounded time: FUZZ_SECONDS (default 90), FUZZ_JOBS (default 2).
-# Findings land in build/fuzz/findings; the script fails if there are any.
+# Builds a fuzz target with clang (libFuzzer, ASan, UBSan) and runs it for a
+# bounded time: FUZZ_TARGET (stadium, the default, or lanes), FUZZ_SECONDS
+# (default 90), FUZZ_JOBS (default 2). Findings land in
+# build/fuzz/findings-<target>; the script fails if there are any.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${FUZZ_BUILD_DIR:-$root/build/fuzz}"
+target="${FUZZ_TARGET:-stadium}"
 seconds="${FUZZ_SECONDS:-90}"
 jobs="${FUZZ_JOBS:-2}"
 
+case "$target" in
+  stadium) seeds="$root/fuzz/seeds"; extra=(-dict="$root/fuzz/stadium.dict" -max_len=65536) ;;
+  lanes) seeds="$root/fuzz/seeds-lanes"; extra=(-max_len=4096) ;;
+  *) echo "FUZZ_TARGET must be stadium or lanes" >&2; exit 2 ;;
+esac
+
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVEXLO_FUZZ=ON -DVEXLO_BUILD_MODULE=OFF -DVEXLO_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target fuzz_stadium
+cmake --build "$build" --target "fuzz_$target"
 
-corpus="$build/corpus"
-findings="$build/findings"
+corpus="$build/corpus-$target"
+findings="$build/findings-$target"
 mkdir -p "$corpus" "$findings"
-cp "$root"/fuzz/seeds/* "$corpus"/
-for suite in "$root"/tests/data/jsontestsuite/test_parsing; do
-  [ -d "$suite" ] && cp "$suite"/*.json "$corpus"/ 2>/dev/null || true
-done
+cp "$seeds"/* "$corpus"/
+if [ "$target" = stadium ]; then
+  for suite in "$root"/tests/data/jsontestsuite/test_parsing; do
+    [ -d "$suite" ] && cp "$suite"/*.json "$corpus"/ 2>/dev/null || true
+  done
+fi
 
 cd "$findings"
-"$build/fuzz/fuzz_stadium" "$corpus" -dict="$root/fuzz/stadium.dict" \
-  -max_total_time="$seconds" -fork="$jobs" -ignore_crashes=0 -max_len=65536 -rss_limit_mb=2048 \
+"$build/fuzz/fuzz_$target" "$corpus" "${extra[@]}" \
+  -max_total_time="$seconds" -fork="$jobs" -ignore_crashes=0 -rss_limit_mb=2048 \
   -timeout=10 -print_funcs=0 -artifact_prefix="$findings/" -print_final_stats=1
 if compgen -G "$findings/crash-*" >/dev/null || compgen -G "$findings/timeout-*" >/dev/null ||
    compgen -G "$findings/oom-*" >/dev/null || compgen -G "$findings/leak-*" >/dev/null; then
   echo "fuzzing found problems: see $findings" >&2
   exit 1
 fi
-echo "fuzzing ran ${seconds}s without findings"
+echo "fuzzing $target ran ${seconds}s without findings"

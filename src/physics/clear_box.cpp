@@ -7,6 +7,8 @@
 namespace vexlo {
 namespace {
 
+bool finite(double x) { return std::isfinite(x); }
+
 // Far beyond any stadium, yet finite so that areas compare.
 constexpr double UNBOUNDED = 1e15;
 
@@ -26,6 +28,10 @@ struct Carver {
             return;
         }
         const double step = spare / spread;
+        if (!finite(step)) {
+            failed = true;
+            return;
+        }
         if (ux > 0.0) box.x0 = std::max(box.x0, seed.x - step);
         if (ux < 0.0) box.x1 = std::min(box.x1, seed.x + step);
         if (uy > 0.0) box.y0 = std::max(box.y0, seed.y - step);
@@ -52,8 +58,6 @@ struct Carver {
     static double area(const ClearBox& b) { return (b.x1 - b.x0) * (b.y1 - b.y0); }
 };
 
-bool finite(double x) { return std::isfinite(x); }
-
 // The rectangle a disc's centre must enter to touch the segment: a contact
 // needs the centre within max(radius, |bias|) of the wall (for an arc, of its
 // whole circle).
@@ -62,6 +66,10 @@ bool segment_reach(const Segment& s, double reach, ClearBox& out) {
         const double r = s.arc_radius + reach;
         out = {s.center.x - r, s.center.y - r, s.center.x + r, s.center.y + r};
     } else {
+        // The contact divides by the length; one that overflows gives a zero
+        // normal and a distance of 0 all along the wall, which touches.
+        const Vec2 e{s.v1.x - s.v0.x, s.v1.y - s.v0.y};
+        if (!finite(std::sqrt(e.x * e.x + e.y * e.y))) return false;
         out = {std::min(s.v0.x, s.v1.x) - reach, std::min(s.v0.y, s.v1.y) - reach,
                std::max(s.v0.x, s.v1.x) + reach, std::max(s.v0.y, s.v1.y) + reach};
     }
@@ -78,11 +86,16 @@ ClearBox carve(Vec2 seed, std::span<const Plane> planes, std::span<const Segment
         const double q = 1.0 / std::sqrt(length_sq(p.normal));
         const double ux = p.normal.x * q, uy = p.normal.y * q;
         if (std::isnan(ux) || std::isnan(uy)) continue;  // such a plane is never touched
+        // A normal whose square underflows gives an infinite unit normal,
+        // which pushes every disc on one side of a line away to infinity.
+        if (!finite(ux) || !finite(uy)) return {};
         c.half_plane(ux, uy, p.dist + radius + margin);
         if (c.failed) return {};
     }
     for (const Segment& s : segments) {
         if (!flag::collides(group, mask, s.c_group, s.c_mask)) continue;
+        // An infinite or NaN bias lets the wall touch discs any distance behind it.
+        if (!finite(s.bias)) return {};
         ClearBox reach;
         if (!segment_reach(s, std::max(radius, std::abs(s.bias)) + margin, reach)) return {};
         c.avoid(reach);

@@ -34,8 +34,14 @@ using i64v = std::int64_t __attribute__((vector_size(8 * W), aligned(8 * W)));
 using u64v = std::uint64_t __attribute__((vector_size(8 * W), aligned(8 * W)));
 static_assert(sizeof(f64v) / sizeof(double) == W && alignof(f64v) == 8 * W);
 
-inline f64v splat(double x) { return f64v{} + x; }
-inline i64v splat(std::int64_t x) { return i64v{} + x; }
+// Broadcasts copy the bits: adding x to a zero vector would turn -0.0 into +0.0.
+#if VEXLO_LANE_WIDTH == 8
+inline f64v splat(double x) { return (f64v)_mm512_set1_pd(x); }
+inline i64v splat(std::int64_t x) { return (i64v)_mm512_set1_epi64(x); }
+#else
+inline f64v splat(double x) { return (f64v)_mm256_set1_pd(x); }
+inline i64v splat(std::int64_t x) { return (i64v)_mm256_set1_epi64x(x); }
+#endif
 inline f64v sel(i64v m, f64v a, f64v b) { return m ? a : b; }
 inline i64v sel(i64v m, i64v a, i64v b) { return m ? a : b; }
 inline i64v wrapping_sub(i64v a, i64v b) { return (i64v)((u64v)a - (u64v)b); }
@@ -272,9 +278,12 @@ inline i64v collides(i64v group_a, i64v mask_a, i64v group_b, i64v mask_b) {
     return ((mask_a & group_b) != 0) & ((group_a & mask_b) != 0);
 }
 
+// a + b, with a's NaN where both are NaNs, as the scalar motion (vec2.hpp).
+inline f64v add_first_nan(f64v a, f64v b) { return sel(a != a, a + a, a + b); }
+
 inline void integrate(DiscLanes& d, f64v damping) {
-    d.px = d.px + d.vx;
-    d.py = d.py + d.vy;
+    d.px = add_first_nan(d.px, d.vx);
+    d.py = add_first_nan(d.py, d.vy);
     d.vx = (d.vx + d.gx) * damping;
     d.vy = (d.vy + d.gy) * damping;
 }

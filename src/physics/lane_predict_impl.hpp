@@ -105,6 +105,7 @@ const Geometry::KeyedBox* clear_of_discs(PredictLanes& s, const Geometry::KeyedB
     held.walls = walls;
     held.discs.clear();
     s.obstacles.clear();
+    bool trusted = true;
     for (std::size_t j = 1; j < first_player; ++j) {
         const DiscLanes& D = s.discs[j];
         Disc d;
@@ -114,14 +115,20 @@ const Geometry::KeyedBox* clear_of_discs(PredictLanes& s, const Geometry::KeyedB
         d.c_mask = D.mask[0];
         held.discs.push_back(d);
         if (!flag::collides(walls.group, walls.mask, d.c_group, d.c_mask)) continue;
-        // A contact needs the centres within the sum of the radii.
-        const double reach = walls.radius + d.radius;
-        const double scale = std::max({std::abs(d.pos.x), std::abs(d.pos.y), std::abs(reach)});
+        // A contact needs |d|^2 <= (sum of the radii)^2: the centres within
+        // the sum's magnitude, whatever its sign. A square that overflows
+        // lets discs touch from anywhere, and bounds that do not hold a
+        // number keep nothing out: then the box is not used at all.
+        const double reach = std::abs(walls.radius + d.radius);
+        const double scale = std::max({std::abs(d.pos.x), std::abs(d.pos.y), reach});
         const double r = reach + clear_margin(scale);
-        s.obstacles.push_back({d.pos.x - r, d.pos.y - r, d.pos.x + r, d.pos.y + r});
+        const ClearBox around{d.pos.x - r, d.pos.y - r, d.pos.x + r, d.pos.y + r};
+        trusted = trusted && std::isfinite(reach * reach) && std::isfinite(around.x0) &&
+                  std::isfinite(around.y0) && std::isfinite(around.x1) && std::isfinite(around.y1);
+        s.obstacles.push_back(around);
     }
     held.box = walls;
-    held.box.box = carve_clear_of(walls.box, s.obstacles);
+    held.box.box = trusted ? carve_clear_of(walls.box, s.obstacles) : ClearBox{};
     return held.box.box.empty() ? nullptr : &held.box;
 }
 

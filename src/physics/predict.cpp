@@ -11,7 +11,7 @@ namespace {
 // The ball's share of one tick: motion, then the stadium discs (held fixed),
 // planes and segments in stored order. Players, kicks and goals play no part.
 void ball_only_tick(const World& w, Disc& ball) {
-    ball.pos = ball.pos + ball.vel;
+    ball.pos = moved(ball.pos, ball.vel);
     ball.vel = (ball.vel + ball.gravity) * ball.damping;
     if (ball.inv_mass == 0.0) return;
     for (std::size_t j = 1; j < w.first_player; ++j) {

@@ -73,7 +73,7 @@ void apply_inputs(World& w, std::span<const PlayerInput> inputs) {
 }
 
 void integrate(Disc& d, double damping) {
-    d.pos = d.pos + d.vel;
+    d.pos = moved(d.pos, d.vel);
     d.vel = (d.vel + d.gravity) * damping;
 }
 

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <random>
+#include <utility>
 
 #include "arena.hpp"
 #include "lane_checks.hpp"
@@ -32,6 +34,9 @@ void expect_no_wall_reached(const World& w, Disc d, const ClearBox& box, std::mt
         const double fy = i % 8 < 4 ? u(rng) : (i % 2 == 0 ? 0.0 : 1.0);
         d.pos = {std::nextafter(box.x0 + fx * (box.x1 - box.x0), 0.0),
                  std::nextafter(box.y0 + fy * (box.y1 - box.y0), 0.0)};
+        // Contacts that move a disc by zero still turn -0.0 into +0.0.
+        if (i % 16 == 14) d.pos.x = -0.0;
+        if (i % 16 == 15) d.pos.y = -0.0;
         if (!box.contains(d.pos)) continue;
         d.vel = {u(rng) * 20 - 10, u(rng) * 20 - 10};
         for (const Plane& p : w.planes) {
@@ -71,6 +76,94 @@ TEST(ClearBox, NoWallReachesADiscInside) {
     EXPECT_GT(ball.y1 - ball.y0, 140.0);
 }
 
+// The box keeps a margin of (1 + scale) * 1e-6 from the reach of every wall,
+// scale being the largest magnitude among the walls' numbers and the
+// radius: rounding in the contact tests never comes near it.
+TEST(ClearBox, KeepsItsMarginFromEveryWall) {
+    World w = arena(1);
+    w.segments.push_back(test::wall_segment({-100, 60}, {-20, 95}, -25.0));
+    w.planes.push_back(Plane{{3, -1}, -120, 0.5, flag::FLAG_WALL, flag::FLAG_ALL});
+    Disc big = w.ball();
+    big.radius = 45.0;
+    for (const Disc& d : {w.ball(), w.player(0), big}) {
+        double scale = std::abs(d.radius);
+        for (const Plane& p : w.planes) scale = std::max(scale, std::abs(p.dist));
+        for (const Segment& s : w.segments) {
+            for (double x : {s.v0.x, s.v0.y, s.v1.x, s.v1.y, s.center.x, s.center.y, s.bias, s.arc_radius})
+                scale = std::max(scale, std::abs(x));
+        }
+        const double margin = (1.0 + scale) * 1e-6 * (1.0 - 1e-9);
+        const ClearBox box = box_for(w, d);
+        ASSERT_FALSE(box.empty());
+        double tightest = std::numeric_limits<double>::infinity();
+        for (const Plane& p : w.planes) {
+            if (!flag::collides(d.c_group, d.c_mask, p.c_group, p.c_mask)) continue;
+            const double q = 1.0 / std::sqrt(length_sq(p.normal));
+            for (const Vec2 c : {Vec2{box.x0, box.y0}, Vec2{box.x0, box.y1}, Vec2{box.x1, box.y0},
+                                 Vec2{box.x1, box.y1}})
+                tightest = std::min(tightest, c.x * p.normal.x * q + c.y * p.normal.y * q - (p.dist + d.radius));
+        }
+        for (const Segment& s : w.segments) {
+            if (!flag::collides(d.c_group, d.c_mask, s.c_group, s.c_mask)) continue;
+            const double reach = std::max(d.radius, std::abs(s.bias));
+            const double r = s.arc_radius + reach;
+            const ClearBox walls =
+                s.curve_f != 0.0
+                    ? ClearBox{s.center.x - r, s.center.y - r, s.center.x + r, s.center.y + r}
+                    : ClearBox{std::min(s.v0.x, s.v1.x) - reach, std::min(s.v0.y, s.v1.y) - reach,
+                               std::max(s.v0.x, s.v1.x) + reach, std::max(s.v0.y, s.v1.y) + reach};
+            tightest = std::min(tightest, std::max({walls.x0 - box.x1, box.x0 - walls.x1,
+                                                    walls.y0 - box.y1, box.y0 - walls.y1}));
+        }
+        EXPECT_GE(tightest, margin) << "radius " << d.radius;
+        EXPECT_LT(tightest, 2.0 * margin) << "some wall bounds the box";
+    }
+}
+
+// Walls whose arithmetic leaves the plain geometry: a plane whose normal's
+// square underflows (infinite unit normal, which pushes discs on one side to
+// infinity), planes of zero or overflowing length, one-sided walls that reach
+// far, and discs of negative radius. The box may be empty but never wrong.
+TEST(ClearBox, OddWallsNeverReachADiscInside) {
+    std::mt19937_64 rng(5);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::int64_t wall = flag::FLAG_WALL, all = flag::FLAG_ALL;
+    const std::vector<Plane> planes = {Plane{{1e-200, 1e-200}, 0, 0.5, wall, all},
+                                       Plane{{-1e-200, 1e-170}, -3, 0.5, wall, all},
+                                       Plane{{0, 0}, 5, 0.5, wall, all},
+                                       Plane{{1e200, 0}, -100, 0.5, wall, all},
+                                       Plane{{1e-170, 0}, -150, 0.5, wall, all},
+                                       Plane{{nan, 1}, -100, 0.5, wall, all}};
+    for (const Plane& odd : planes) {
+        World w = arena(1);
+        w.segments.push_back(test::wall_segment({150, 150}, {200, 120}, -25.0));  // moves the second seed
+        w.planes.push_back(odd);
+        for (double radius : {10.0, -10.0, 0.0}) {
+            Disc d = w.ball();
+            d.radius = radius;
+            expect_no_wall_reached(w, d, box_for(w, d), rng);
+        }
+    }
+    // A straight wall whose squared length overflows has a zero normal: it
+    // touches every disc beside it, moving it by (-0.0, 0.0) times the push.
+    World long_wall = arena(1);
+    long_wall.planes.clear();
+    long_wall.segments = {test::wall_segment({-325, -1.4e154}, {1.4e154, -1.4e154})};
+    expect_no_wall_reached(long_wall, long_wall.ball(), box_for(long_wall, long_wall.ball()), rng);
+    // Far-reaching one-sided walls, and walls with ends that are not numbers.
+    const Segment odd_segments[] = {test::wall_segment({-10, 50}, {10, 50}, 1e300),
+                                    test::wall_segment({-10, 50}, {10, 50}, nan),
+                                    test::wall_segment({nan, 50}, {10, 50}),
+                                    test::wall_segment({-10, 50}, {10, -nan}, -5.0),
+                                    test::arc_segment({nan, 0}, 30, {30, 0}, {0, 30}, 1.0, wall, all),
+                                    test::arc_segment({0, 50}, 30, {nan, 0}, {0, 30}, -1.0, wall, all)};
+    for (const Segment& odd : odd_segments) {
+        World w = arena(1);
+        w.segments.push_back(odd);
+        expect_no_wall_reached(w, w.ball(), box_for(w, w.ball()), rng);
+    }
+}
+
 TEST(ClearBox, EmptyWhenNoneCanBeTrusted) {
     World w = arena(1);
     // Kickoff barriers around the centre, where the search starts.
@@ -97,15 +190,17 @@ using test::LanePredictor;
 // lane group, so that groups sit wholly inside the clear boxes, wholly
 // outside and across their edges: one tick and a prediction give the scalar
 // bits everywhere.
-void expect_grid_matches(LaneStepper stepper, LanePredictor predictor, std::size_t width) {
-    const World base = arena(2);
+void expect_grid_matches(LaneStepper stepper, LanePredictor predictor, std::size_t width,
+                         const World& base, double spacing = 1.0) {
+    std::vector<double> rows{-0.0};  // a ball gliding along y = -0.0 keeps its sign unless touched
+    for (double y = -112.0; y <= 112.0; y += 1.7 * spacing) rows.push_back(y);
     std::vector<World> worlds;
-    for (double y = -112.0; y <= 112.0; y += 1.7) {
-        for (double x = -212.0; x <= 212.0; x += 1.9) {
+    for (double y : rows) {
+        for (double x = -212.0; x <= 212.0; x += 1.9 * spacing) {
             World w = base;
             w.phase = Phase::Playing;
             w.ball().pos = {x, y};
-            w.ball().vel = {std::sin(x) * 4.0, std::cos(y) * 4.0};
+            w.ball().vel = {std::sin(x) * 4.0, y == 0.0 ? -0.0 : std::cos(y) * 4.0};
             for (std::size_t p = 0; p < w.n_players; ++p)
                 w.player(p).pos = {-x + 7.0 * static_cast<double>(p), y * 0.9};
             worlds.push_back(w);
@@ -156,15 +251,54 @@ void expect_moved_posts_seen(LanePredictor predictor, std::size_t width) {
     }
 }
 
+// Stadium discs whose reach the box cannot take at face value: a negative
+// combined radius still touches within its magnitude (and flings the ball
+// across), and squares that overflow or are not numbers make contacts out of
+// far-off discs. The ball at (50, 0) in every lane.
+void expect_odd_discs_seen(LanePredictor predictor, std::size_t width) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<std::uint64_t> offsets{1, 2, 3};
+    const PredictionPlan plan = plan_prediction(offsets);
+    const std::pair<Vec2, double> discs[] = {{{0, 0}, -100.0}, {{0, 0}, -20.0},
+                                             {{-1.797e308, 0}, 1e300}, {{0, 1e200}, 1e200},
+                                             {{-inf, 0}, 10.0}, {{0, 0}, nan}, {{nan, 0}, 10.0},
+                                             {{300, 0}, -inf}};
+    for (auto [pos, radius] : discs) {
+        World w = arena(3);
+        w.discs[1].pos = pos;
+        w.discs[1].radius = radius;
+        w.ball().pos = {50, 0};
+        w.ball().vel = {1, 0};
+        const std::vector<World> worlds(width, w);
+        ASSERT_TRUE(test::predicts_like_scalar(predictor, worlds, plan, true))
+            << "disc at " << pos.x << ", " << pos.y << " radius " << radius;
+    }
+}
+
 TEST(ClearBox, PredictionsSeeMovedStadiumDiscs) {
     if (has_avx2()) expect_moved_posts_seen(predict_lanes_avx2, 4);
     if (has_avx512()) expect_moved_posts_seen(predict_lanes_avx512, 8);
+    if (has_avx2()) expect_odd_discs_seen(predict_lanes_avx2, 4);
+    if (has_avx512()) expect_odd_discs_seen(predict_lanes_avx512, 8);
     if (!has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
 }
 
 TEST(ClearBox, LanesMatchTheScalarTickAllOverTheArena) {
-    if (has_avx2()) expect_grid_matches(step_lanes_avx2, predict_lanes_avx2, 4);
-    if (has_avx512()) expect_grid_matches(step_lanes_avx512, predict_lanes_avx512, 8);
+    // Also with walls that touch where they seem not to reach: a plane whose
+    // normal's square underflows, and a wall whose length overflows.
+    World odd = arena(2);
+    odd.planes.push_back(Plane{{1e-200, 1e-200}, 0, 0.5, flag::FLAG_WALL, flag::FLAG_ALL});
+    odd.segments.push_back(test::wall_segment({150, 150}, {200, 120}, -25.0));
+    World long_wall = arena(2);
+    long_wall.planes.clear();
+    long_wall.segments = {test::wall_segment({-325, -1.4e154}, {1.4e154, -1.4e154})};
+    if (has_avx2()) expect_grid_matches(step_lanes_avx2, predict_lanes_avx2, 4, arena(2));
+    if (has_avx512()) expect_grid_matches(step_lanes_avx512, predict_lanes_avx512, 8, arena(2));
+    for (const World& base : {odd, long_wall}) {
+        if (has_avx2()) expect_grid_matches(step_lanes_avx2, predict_lanes_avx2, 4, base, 3.0);
+        if (has_avx512()) expect_grid_matches(step_lanes_avx512, predict_lanes_avx512, 8, base, 3.0);
+    }
     if (!has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
 }
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <span>
 #include <utility>
 
@@ -15,6 +16,7 @@ namespace {
 
 using test::arena;
 using test::chase_inputs;
+using test::LanePredictor;
 using test::same_state;
 
 using LaneStepper = bool (*)(const LaneRun&);
@@ -96,8 +98,6 @@ TEST(Lanes, Avx512MatchesTheScalarTickBitForBit) {
     expect_width_matches(step_lanes_avx512, 8);
 }
 
-using test::LanePredictor;
-
 // Lane prediction against the scalar prediction, world by world, for balls
 // thrown in many directions (one of them immovable in non-uniform batches).
 // The arena's stadium disc above the centre is movable in the tick but held
@@ -162,6 +162,101 @@ TEST(Lanes, PredictionBlocksAnswerForEveryWorld) {
                                 test::same_bits(got[i * k + j].y, expect.y))
                         << "world " << i << " offset " << offsets[j] << " block " << begin << ".." << end;
                 }
+            }
+        }
+    }
+}
+
+// Uniform batches broadcast the fixed properties of the first world; the
+// broadcast must copy them bit for bit: a damping of -0.0 gives velocities of
+// the other sign than +0.0 does, and NaNs keep their signs.
+TEST(Lanes, BroadcastPropertiesKeepSignedZerosAndNaNs) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    World base = arena(4);
+    base.phase = Phase::Playing;
+    for (std::size_t p = 0; p < base.n_players; ++p) {
+        base.player(p).damping = -0.0;
+        base.player(p).kicking_damping = -0.0;
+    }
+    base.ball().damping = -0.0;
+    std::vector<PlayerInput> in(base.n_players, PlayerInput{1, -1, 0});
+    in[1].kick = 1;
+    const std::vector<std::uint64_t> offsets{1, 2};
+    const PredictionPlan plan = plan_prediction(offsets);
+    std::vector<std::pair<LaneStepper, LanePredictor>> widths;
+    if (has_avx2()) widths.emplace_back(step_lanes_avx2, predict_lanes_avx2);
+    if (has_avx512()) widths.emplace_back(step_lanes_avx512, predict_lanes_avx512);
+    for (auto [stepper, predictor] : widths) {
+        for (double ball_damping : {-0.0, -nan, nan}) {
+            std::vector<World> scalar(2, base);
+            for (World& w : scalar) w.ball().damping = ball_damping;
+            scalar[1].ball().pos = {-nan, nan};
+            scalar[1].ball().vel = {nan, -nan};
+            std::vector<World> lanes = scalar;
+            ASSERT_TRUE(test::predicts_like_scalar(predictor, lanes, plan, true)) << ball_damping;
+            World* ps[2] = {&scalar[0], &scalar[1]};
+            World* pl[2] = {&lanes[0], &lanes[1]};
+            const PlayerInput* inputs[2] = {in.data(), in.data()};
+            std::int8_t scored[2];
+            step_scalar(LaneRun{ps, 2, inputs, inputs, 3, false, scored});
+            ASSERT_TRUE(stepper(LaneRun{pl, 2, inputs, inputs, 3, false, scored, true}));
+            EXPECT_TRUE(std::signbit(scalar[0].player(0).vel.x));
+            for (std::size_t l = 0; l < 2; ++l)
+                EXPECT_TRUE(same_state(scalar[l], lanes[l])) << "world " << l << " damping " << ball_damping;
+        }
+    }
+}
+
+// Ball paths on the edges of the goal-crossing test, stepped in batches whose
+// lanes mix them: ending on the goal line, starting on it, running along
+// it, grazing a post end (a zero product), crossing a goal of no length,
+// and near misses of each. Every lane scores as a lone world does.
+TEST(Lanes, GoalLineEdgeCasesScoreAsInTheScalarTick) {
+    using test::ball_disc;
+    struct Path {
+        Vec2 from, vel;
+        bool goal;
+    };
+    const Path paths[] = {{{90, 0}, {10, 0}, true},      {{100, 0}, {10, 0}, true},
+                          {{100, -60}, {0, 30}, true},   {{90, 30}, {20, 20}, true},
+                          {{90, -50}, {20, 20}, true},   {{190, -5}, {20, 5}, true},
+                          {{100, 45}, {0, 30}, false},   {{100.5, -60}, {0, 30}, false},
+                          {{90, 31}, {20, 20}, false},   {{190, -4}, {20, 5}, false},
+                          {{80, 0}, {10, 0}, false}};
+    Disc ball = ball_disc();
+    ball.damping = 1.0;
+    World base = test::make_world(ball, {}, {test::player_disc(flag::FLAG_RED, {-500, 500})});
+    // A goal from (100, -40) to (100, 40) and one of no length at (200, -2.5).
+    base.goals = {Goal{{100, -40}, {100, 40}, flag::FLAG_BLUE}, Goal{{200, -2.5}, {200, -2.5}, flag::FLAG_RED}};
+    const std::size_t n_paths = std::size(paths);
+    std::vector<std::pair<LaneStepper, std::size_t>> widths;
+    if (has_avx2()) widths.emplace_back(step_lanes_avx2, 4);
+    if (has_avx512()) widths.emplace_back(step_lanes_avx512, 8);
+    const PlayerInput idle[1] = {};
+    for (auto [stepper, width] : widths) {
+        for (std::size_t shift = 0; shift < n_paths; ++shift) {
+            std::vector<World> scalar;
+            for (std::size_t l = 0; l < width; ++l) {
+                World w = base;
+                w.ball().pos = paths[(shift + l) % n_paths].from;
+                w.ball().vel = paths[(shift + l) % n_paths].vel;
+                scalar.push_back(w);
+            }
+            std::vector<World> lanes = scalar;
+            std::vector<World*> ps, pl;
+            std::vector<const PlayerInput*> in(width, idle);
+            for (std::size_t l = 0; l < width; ++l) {
+                ps.push_back(&scalar[l]);
+                pl.push_back(&lanes[l]);
+            }
+            std::vector<std::int8_t> want(width), got(width);
+            step_scalar(LaneRun{ps.data(), width, in.data(), in.data(), 1, true, want.data()});
+            ASSERT_TRUE(stepper(LaneRun{pl.data(), width, in.data(), in.data(), 1, true, got.data(), true}));
+            for (std::size_t l = 0; l < width; ++l) {
+                const std::size_t p = (shift + l) % n_paths;
+                ASSERT_EQ(want[l] >= 0, paths[p].goal) << "path " << p;  // the scalar tick's verdict
+                ASSERT_EQ(want[l], got[l]) << "path " << p << " in lane " << l << " of " << width;
+                ASSERT_TRUE(same_state(scalar[l], lanes[l])) << "path " << p;
             }
         }
     }

@@ -259,3 +259,20 @@ def test_leaves_every_world_unchanged():
         assert_same_state(env.snapshot(), twin.snapshot())
     assert np.array_equal(env.obstacle_discs(), twin.obstacle_discs())
     assert not np.array_equal(env.obstacle_discs(), before[1])  # the real tick did push it
+
+
+
+@pytest.mark.parametrize("disc, ball, path_x", [
+    # A negative radius still touches within its magnitude and flings the ball across.
+    ({"pos": [0, 0], "radius": -100, "invMass": 0}, [[50.0, 0.0], [1.0, 0.0]], [-90, 90, -90]),
+    # The squared reach overflows: the far disc touches and turns the ball into NaN.
+    ({"pos": [-1.797e308, 0], "radius": 1e300, "invMass": 0}, [[50.0, 0.0], [1.0, 0.0]], [np.nan] * 3),
+    # NaNs of both signs keep theirs, as does a damping of -0.0.
+    ({"pos": [300, 0]}, [[np.nan, -np.nan], [-np.nan, np.nan]], [np.nan] * 3)])
+def test_batches_predict_as_lone_environments(disc, ball, path_x):
+    stadium = {"discs": [disc], "ballPhysics": {"damping": -0.0 if "radius" not in disc else 0.99}}
+    pos, vel = np.array([ball[0], [0.0, 0.0]]), np.array([ball[1], [2.0, 1.0]])
+    got = box_env(stadium, pos, vel).predict_ball([1, 2, 3])
+    for e in range(2):
+        assert_bits(got[e:e + 1], box_env(stadium, pos[e:e + 1], vel[e:e + 1]).predict_ball([1, 2, 3]))
+    np.testing.assert_allclose(got[0, :, 0], path_x)
