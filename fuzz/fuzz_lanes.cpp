@@ -24,7 +24,7 @@
 
 #include "physics/lane_tick.hpp"
 #include "physics/predict.hpp"
-#include "stadium/build.hpp"
+#include "vexlo/stadium.hpp"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "stadium/build.hpp"
+#include "vexlo/stadium.hpp"
 #include "stadium/text.hpp"
 
 namespace {

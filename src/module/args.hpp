@@ -8,7 +8,7 @@
 #include <string>
 
 #include "numpy_api.hpp"
-#include "physics/vec2.hpp"
+#include "vexlo/vec2.hpp"
 
 namespace vexlo::py {
 

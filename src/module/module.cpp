@@ -1,7 +1,7 @@
 // Initialisation of the module vexlo_core.
 #define VEXLO_IMPORT_NUMPY
 #include "numpy_api.hpp"
-#include "physics/flag.hpp"
+#include "vexlo/flag.hpp"
 #include "py_ref.hpp"
 #include "vecenv.hpp"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "borrow.hpp"
-#include "physics/world.hpp"
+#include "vexlo/world.hpp"
 #include "workspace.hpp"
 
 namespace vexlo::py {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <span>
 
-#include "world.hpp"
+#include "vexlo/world.hpp"
 
 // Broad phase for the batched tick: a box in which a disc can touch no plane
 // and no segment. Every contact test there would miss, so a tick whose discs

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <optional>
 
-#include "world.hpp"
+#include "vexlo/world.hpp"
 
 // The contact tests and responses of the collision pass. Each one resolves a
 // single contact at once: it pushes the disc(s) out of the overlap along the

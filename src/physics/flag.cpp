@@ -1,4 +1,4 @@
-#include "flag.hpp"
+#include "vexlo/flag.hpp"
 
 namespace vexlo::flag {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "world.hpp"
+#include "vexlo/world.hpp"
 
 // The stadium's fixed geometry as observation code wants it: goal lines,
 // ball-colliding walls as straight segments, and the obstacle discs.

@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "world.hpp"
+#include "vexlo/world.hpp"
 
 namespace vexlo {
 namespace {

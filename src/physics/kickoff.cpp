@@ -1,4 +1,4 @@
-#include "world.hpp"
+#include "vexlo/world.hpp"
 
 namespace vexlo {
 namespace {

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "predict.hpp"
-#include "world.hpp"
+#include "vexlo/world.hpp"
 
 // Steps several worlds per SIMD instruction, with the same bits as
 // World::step: every lane performs the scalar tick's operations in the scalar

@@ -4,7 +4,7 @@
 #include <span>
 #include <vector>
 
-#include "world.hpp"
+#include "vexlo/world.hpp"
 
 namespace vexlo {
 

@@ -1,7 +1,7 @@
 #include <cmath>
 
 #include "contacts.hpp"
-#include "world.hpp"
+#include "vexlo/world.hpp"
 #include "wrap.hpp"
 
 namespace vexlo {

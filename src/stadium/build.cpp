@@ -1,4 +1,4 @@
-#include "build.hpp"
+#include "vexlo/stadium.hpp"
 
 #include <cmath>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "classic.hpp"
+#include "vexlo/classic.hpp"
 
 namespace vexlo {
 

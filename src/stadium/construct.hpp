@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "physics/world.hpp"
+#include "vexlo/world.hpp"
 #include "records.hpp"
 
 namespace vexlo::stadium {

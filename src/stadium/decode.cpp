@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "fields.hpp"
-#include "physics/flag.hpp"
+#include "vexlo/flag.hpp"
 #include "text.hpp"
 
 // The JSON syntax is nlohmann/json's, driven through its SAX interface: the

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "physics/world.hpp"
+#include "vexlo/world.hpp"
 
 namespace vexlo::test {
 

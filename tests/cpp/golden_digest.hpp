@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "physics/world.hpp"
+#include "vexlo/world.hpp"
 
 namespace vexlo::test {
 

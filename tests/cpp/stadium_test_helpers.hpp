@@ -10,8 +10,8 @@
 #include <string_view>
 #include <variant>
 
-#include "physics/world.hpp"
-#include "stadium/build.hpp"
+#include "vexlo/world.hpp"
+#include "vexlo/stadium.hpp"
 
 namespace vexlo::stadium_test {
 

@@ -27,8 +27,8 @@
 #include "golden_digest.hpp"
 #include "physics/contacts.hpp"
 #include "physics/lane_tick.hpp"
-#include "stadium/build.hpp"
-#include "stadium/classic.hpp"
+#include "vexlo/stadium.hpp"
+#include "vexlo/classic.hpp"
 
 namespace vexlo {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <variant>
 
-#include "stadium/build.hpp"
+#include "vexlo/stadium.hpp"
 #include "stadium/text.hpp"
 
 namespace vexlo::stadium_test {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "stadium/classic.hpp"
+#include "vexlo/classic.hpp"
 #include "stadium_test_helpers.hpp"
 
 namespace vexlo::stadium_test {

@@ -6,8 +6,8 @@
 #include <span>
 #include <vector>
 
-#include "flag.hpp"
-#include "vec2.hpp"
+#include "vexlo/flag.hpp"
+#include "vexlo/vec2.hpp"
 
 namespace vexlo {
 

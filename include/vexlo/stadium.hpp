@@ -5,7 +5,7 @@
 #include <string_view>
 #include <variant>
 
-#include "physics/world.hpp"
+#include "vexlo/world.hpp"
 
 namespace vexlo {
 
