@@ -1,13 +1,13 @@
 // The lane-parallel tick and ball prediction with 256-bit registers: four
-// environments per instruction, called only when the processor has
-// AVX2. The lane code (lanes/*.hpp below the target switch) is
-// compiled here for this instruction set, inside an unnamed namespace, so
-// none of it is shared with the other instruction set's file or the scalar
-// build. Every header that other files also compile (the standard library,
-// the world records, the shared contact response) is included before the
-// switch, so that their inline and template code is never compiled for
-// AVX2 here; the lane headers include nothing that is not
-// already included above it. FMA stays off: contraction would change the bits.
+// environments per instruction, called only when the processor has AVX2.
+// The lane code (the lanes/*.hpp below the target switch) is compiled here
+// for AVX2, inside an unnamed namespace, so none of it is shared with the
+// other instruction set's file or the scalar build. Every header that other
+// files also compile (the standard library, the world records, the shared
+// contact response) comes before the switch, so that their inline and
+// template code is never compiled for AVX2 here; the lane headers include
+// nothing that is not already included above it. FMA stays off: contraction
+// would change the bits.
 #include <immintrin.h>
 
 #include <algorithm>
