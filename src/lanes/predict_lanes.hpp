@@ -27,13 +27,14 @@ namespace {
 // discs at the positions below. A prediction holds those discs still, so the
 // box holds for all its ticks.
 struct DiscClearBox {
-    KeyedBox walls{};   // the box it was cut from, with its key
-    std::vector<Disc> discs;      // position, radius and bits of each stadium disc
+    KeyedBox walls{};         // the box it was cut from, with its key
+    std::vector<Disc> discs;  // position, radius and bits of each stadium disc
     KeyedBox box{};
 };
 
 // One thread's prediction state, sized once for a batch's disc layout (see
-// workspace_slots.hpp): a prediction only overwrites it, within the room set aside here.
+// workspace_slots.hpp): a prediction only overwrites it, within the room set
+// aside here.
 struct PredictLanes {
     std::vector<DiscLanes> discs;
     WallCache walls;
@@ -48,9 +49,7 @@ struct PredictLanes {
     }
 
     // Whether w's worlds fit this state as it is, with nothing to resize.
-    bool fit(const World& w) const {
-        return discs.size() == w.first_player && walls.fit(w);
-    }
+    bool fit(const World& w) const { return discs.size() == w.first_player && walls.fit(w); }
 };
 
 // A span that does not start at tick 0 goes on from the ball's motion where

@@ -51,7 +51,8 @@ template <typename Motion, typename Mask, typename Normal, typename Depth, typen
 
 // Two discs in contact along the unit normal n (from b to a): the overlap
 // divided by the share k of a's inverse mass, then, where they approach, the
-// impulse divided the same way. With `MoveB` false, b is an obstacle whose own
+// impulse divided the same way. Not push_off_wall with a fixed b: a's impulse
+// is subtracted where a wall's is negated and added, and a NaN's sign differs. With `MoveB` false, b is an obstacle whose own
 // response would be thrown away and stays as it is; a comes out the same.
 template <bool MoveB, typename MotionA, typename MotionB, typename Mask, typename Value>
 [[gnu::always_inline]] inline void push_apart(MotionA&& a, MotionB&& b, Mask contact, Value nx,
