@@ -22,7 +22,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "physics/lane_tick.hpp"
+#include "lanes/lanes.hpp"
 #include "physics/predict.hpp"
 #include "vexlo/classic.hpp"
 #include "vexlo/stadium.hpp"
@@ -232,7 +232,7 @@ void print_discs(const char* label, const World& w) {
 
 struct Case {
     std::vector<World> worlds;
-    std::vector<std::vector<vexlo::PlayerInput>> odd, even;
+    std::vector<std::vector<vexlo::PlayerInput>> first_inputs, second_inputs;
     std::uint64_t ticks;
     bool stop_at_goal;
     std::vector<std::uint64_t> offsets;
@@ -242,18 +242,18 @@ void check_tick(const Case& c, std::size_t width, bool (*stepper)(const vexlo::L
     const std::size_t n = std::min(width, c.worlds.size());
     std::vector<World> scalar(c.worlds.begin(), c.worlds.begin() + n), lanes = scalar;
     std::vector<World*> ps, pl;
-    std::vector<const vexlo::PlayerInput*> odd, even;
+    std::vector<const vexlo::PlayerInput*> first, second;
     for (std::size_t l = 0; l < n; ++l) {
         ps.push_back(&scalar[l]);
         pl.push_back(&lanes[l]);
-        odd.push_back(c.odd[l].data());
-        even.push_back(c.even[l].data());
+        first.push_back(c.first_inputs[l].data());
+        second.push_back(c.second_inputs[l].data());
     }
     std::vector<std::int8_t> scored_s(n), scored_l(n);
     // Two calls, so that the lanes' kept geometry and clear boxes are reused.
     for (int call = 0; call < 2; ++call) {
-        vexlo::step_scalar({ps.data(), n, odd.data(), even.data(), c.ticks, c.stop_at_goal, scored_s.data()});
-        if (!stepper({pl.data(), n, odd.data(), even.data(), c.ticks, c.stop_at_goal, scored_l.data(), uniform}))
+        vexlo::step_scalar({ps.data(), n, first.data(), second.data(), c.ticks, c.stop_at_goal, scored_s.data()});
+        if (!stepper({pl.data(), n, first.data(), second.data(), c.ticks, c.stop_at_goal, scored_l.data(), uniform}))
             differ("a batch of one layout refused", width, 0);
         for (std::size_t l = 0; l < n; ++l) {
             if (scored_s[l] != scored_l[l]) differ("goal", width, l);
@@ -311,8 +311,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         World w = base;
         vary_state(in, w);
         c.worlds.push_back(std::move(w));
-        c.odd.push_back(inputs(in, base.n_players));
-        c.even.push_back(in.ConsumeBool() ? c.odd.back() : inputs(in, base.n_players));
+        c.first_inputs.push_back(inputs(in, base.n_players));
+        c.second_inputs.push_back(in.ConsumeBool() ? c.first_inputs.back() : inputs(in, base.n_players));
     }
     c.ticks = in.ConsumeIntegralInRange<std::uint64_t>(1, 24);
     c.stop_at_goal = in.ConsumeBool();

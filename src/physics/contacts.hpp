@@ -3,13 +3,12 @@
 #include <cmath>
 #include <optional>
 
+#include "contact_response.hpp"
 #include "vexlo/world.hpp"
 
-// The contact tests and responses of the collision pass. Each one resolves a
-// single contact at once: it pushes the disc(s) out of the overlap along the
-// contact normal and, when they approach, reflects the normal velocity with a
-// restitution made of the two bounce coefficients. Every expression keeps the
-// game's order of evaluation; reordering any of them changes the bits.
+// The contact tests of the collision pass. Each one resolves a single contact
+// at once through the response in contact_response.hpp. Every expression
+// keeps the game's order of evaluation; reordering any of them changes the bits.
 namespace vexlo {
 
 // Signed distance of a disc centre from a segment and the unit normal that
@@ -30,19 +29,7 @@ inline void disc_disc(Disc& a, Disc& b) {
     const double dist = std::sqrt(s);
     const Vec2 n{d.x / dist, d.y / dist};
     const double k = a.inv_mass / (b.inv_mass + a.inv_mass);
-    const double overlap = r - dist;
-    const double shift_a = overlap * k;
-    const double shift_b = overlap - shift_a;
-    a.pos = a.pos + n * shift_a;
-    b.pos = b.pos - n * shift_b;
-    const double rel = (a.vel.x - b.vel.x) * n.x + (a.vel.y - b.vel.y) * n.y;
-    if (rel < 0.0) {
-        const double rr = (a.b_coef * b.b_coef + 1.0) * rel;
-        const double imp_a = rr * k;
-        const double imp_b = rr - imp_a;
-        a.vel = a.vel - n * imp_a;
-        b.vel = b.vel + n * imp_b;
-    }
+    push_apart<true>(motion_of(a), motion_of(b), true, n.x, n.y, r - dist, k, a.b_coef, b.b_coef);
 }
 
 // Disc against an infinite plane. The push-out uses the unit normal, the
@@ -52,12 +39,8 @@ inline void disc_plane(Disc& disc, const Plane& plane) {
     const Vec2 u{plane.normal.x * q, plane.normal.y * q};
     const double pen = disc.radius + (plane.dist - (disc.pos.x * u.x + disc.pos.y * u.y));
     if (!(pen > 0.0)) return;
-    disc.pos = disc.pos + u * pen;
-    const double vn = disc.vel.x * u.x + disc.vel.y * u.y;
-    if (vn < 0.0) {
-        const double f = -((disc.b_coef * plane.b_coef + 1.0) * vn);
-        disc.vel = disc.vel + plane.normal * f;
-    }
+    push_off_wall(motion_of(disc), true, u.x, u.y, pen, disc.b_coef, plane.b_coef, plane.normal.x,
+                  plane.normal.y);
 }
 
 // Straight segment: in range only while the centre projects strictly between
@@ -121,12 +104,8 @@ inline void segment_response(Disc& disc, const Segment& seg, SegmentHit hit) {
     }
     if (g < -h) return;
     if (!(g < disc.radius)) return;
-    disc.pos = disc.pos + n * (disc.radius - g);
-    const double vn = n.x * disc.vel.x + n.y * disc.vel.y;
-    if (vn < 0.0) {
-        const double f = -((disc.b_coef * seg.b_coef + 1.0) * vn);
-        disc.vel = disc.vel + n * f;
-    }
+    push_off_wall(motion_of(disc), true, n.x, n.y, disc.radius - g, disc.b_coef, seg.b_coef, n.x,
+                  n.y);
 }
 
 inline void disc_segment(Disc& disc, const Segment& seg) {
@@ -143,12 +122,8 @@ inline void disc_vertex(Vec2& pos, Vec2& vel, double radius, double b_disc, Vec2
     const double len = std::sqrt(s);
     const double q = 1.0 / len;
     const Vec2 n{d.x * q, d.y * q};
-    pos = pos + n * (radius - len);
-    const double vn = n.x * vel.x + n.y * vel.y;
-    if (vn < 0.0) {
-        const double f = -((b_disc * b_vertex + 1.0) * vn);
-        vel = vel + n * f;
-    }
+    push_off_wall(MotionRef{pos.x, pos.y, vel.x, vel.y}, true, n.x, n.y, radius - len,
+                  b_disc, b_vertex, n.x, n.y);
 }
 
 }  // namespace vexlo

@@ -11,7 +11,6 @@
 #include "lane_checks.hpp"
 #include "physics/clear_box.hpp"
 #include "physics/contacts.hpp"
-#include "physics/lane_tick.hpp"
 
 namespace vexlo {
 namespace {
@@ -183,8 +182,8 @@ TEST(ClearBox, EmptyWhenNoneCanBeTrusted) {
     EXPECT_TRUE(a.x0 == b.x0 && a.x1 == b.x1 && a.y0 == b.y0 && a.y1 == b.y1);
 }
 
-using LaneStepper = bool (*)(const LaneRun&);
 using test::LanePredictor;
+using test::LaneStepper;
 
 // Balls and players on a fine grid over the whole arena, neighbours sharing a
 // lane group, so that groups sit wholly inside the clear boxes, wholly
@@ -277,11 +276,11 @@ void expect_odd_discs_seen(LanePredictor predictor, std::size_t width) {
 }
 
 TEST(ClearBox, PredictionsSeeMovedStadiumDiscs) {
-    if (has_avx2()) expect_moved_posts_seen(predict_lanes_avx2, 4);
-    if (has_avx512()) expect_moved_posts_seen(predict_lanes_avx512, 8);
-    if (has_avx2()) expect_odd_discs_seen(predict_lanes_avx2, 4);
-    if (has_avx512()) expect_odd_discs_seen(predict_lanes_avx512, 8);
-    if (!has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
+    for (const test::LaneWidth& isa : test::lane_widths()) {
+        expect_moved_posts_seen(isa.predict, isa.width);
+        expect_odd_discs_seen(isa.predict, isa.width);
+    }
+    if (const auto why = test::untested_widths()) GTEST_SKIP() << *why;
 }
 
 TEST(ClearBox, LanesMatchTheScalarTickAllOverTheArena) {
@@ -293,13 +292,12 @@ TEST(ClearBox, LanesMatchTheScalarTickAllOverTheArena) {
     World long_wall = arena(2);
     long_wall.planes.clear();
     long_wall.segments = {test::wall_segment({-325, -1.4e154}, {1.4e154, -1.4e154})};
-    if (has_avx2()) expect_grid_matches(step_lanes_avx2, predict_lanes_avx2, 4, arena(2));
-    if (has_avx512()) expect_grid_matches(step_lanes_avx512, predict_lanes_avx512, 8, arena(2));
-    for (const World& base : {odd, long_wall}) {
-        if (has_avx2()) expect_grid_matches(step_lanes_avx2, predict_lanes_avx2, 4, base, 3.0);
-        if (has_avx512()) expect_grid_matches(step_lanes_avx512, predict_lanes_avx512, 8, base, 3.0);
+    for (const test::LaneWidth& isa : test::lane_widths()) {
+        expect_grid_matches(isa.step, isa.predict, isa.width, arena(2));
+        for (const World& base : {odd, long_wall})
+            expect_grid_matches(isa.step, isa.predict, isa.width, base, 3.0);
     }
-    if (!has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
+    if (const auto why = test::untested_widths()) GTEST_SKIP() << *why;
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 
 #include "arena.hpp"
 #include "lane_checks.hpp"
-#include "physics/lane_tick.hpp"
+#include "lanes/lanes.hpp"
 
 namespace vexlo {
 namespace {
@@ -17,15 +17,14 @@ namespace {
 using test::arena;
 using test::chase_inputs;
 using test::LanePredictor;
+using test::LaneStepper;
 using test::same_state;
-
-using LaneStepper = bool (*)(const LaneRun&);
 
 struct Batch {
     std::vector<World> worlds;
     std::vector<World*> ptrs;
     std::vector<std::vector<PlayerInput>> inputs;
-    std::vector<const PlayerInput*> odd, even;
+    std::vector<const PlayerInput*> first, second;
     std::vector<std::int8_t> scored;
 
     explicit Batch(std::vector<World> w) : worlds(std::move(w)) {
@@ -35,14 +34,14 @@ struct Batch {
     }
     LaneRun run(std::uint64_t ticks, bool stop_at_goal, std::mt19937_64& rng,
                 bool uniform = false) {
-        odd.clear();
-        even.clear();
+        first.clear();
+        second.clear();
         for (std::size_t e = 0; e < worlds.size(); ++e) {
             inputs[e] = chase_inputs(worlds[e], rng);
-            odd.push_back(inputs[e].data());
-            even.push_back(inputs[e].data());
+            first.push_back(inputs[e].data());
+            second.push_back(inputs[e].data());
         }
-        return LaneRun{ptrs.data(), ptrs.size(), odd.data(),   even.data(),
+        return LaneRun{ptrs.data(), ptrs.size(), first.data(),  second.data(),
                        ticks,       stop_at_goal, scored.data(), uniform};
     }
 };
@@ -89,12 +88,12 @@ void expect_width_matches(LaneStepper stepper, std::size_t width) {
 }
 
 TEST(Lanes, Avx2MatchesTheScalarTickBitForBit) {
-    if (!has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
+    if (!has_avx2()) GTEST_SKIP() << "this processor has no AVX2: the 4-lane tick was not tested";
     expect_width_matches(step_lanes_avx2, 4);
 }
 
 TEST(Lanes, Avx512MatchesTheScalarTickBitForBit) {
-    if (!has_avx512()) GTEST_SKIP() << "no AVX-512 on this processor";
+    if (!has_avx512()) GTEST_SKIP() << "this processor has no AVX-512: the 8-lane tick was not tested";
     expect_width_matches(step_lanes_avx512, 8);
 }
 
@@ -129,8 +128,9 @@ void expect_prediction_matches(LanePredictor predictor, std::size_t width) {
 }
 
 TEST(Lanes, PredictionMatchesTheScalarPredictionBitForBit) {
-    if (has_avx2()) expect_prediction_matches(predict_lanes_avx2, 4);
-    if (has_avx512()) expect_prediction_matches(predict_lanes_avx512, 8);
+    for (const test::LaneWidth& isa : test::lane_widths())
+        expect_prediction_matches(isa.predict, isa.width);
+    if (const auto why = test::untested_widths()) GTEST_SKIP() << *why;
 }
 
 // Blocks of a batch as the module hands them over: any start and end (so
@@ -183,10 +183,9 @@ TEST(Lanes, BroadcastPropertiesKeepSignedZerosAndNaNs) {
     in[1].kick = 1;
     const std::vector<std::uint64_t> offsets{1, 2};
     const PredictionPlan plan = plan_prediction(offsets);
-    std::vector<std::pair<LaneStepper, LanePredictor>> widths;
-    if (has_avx2()) widths.emplace_back(step_lanes_avx2, predict_lanes_avx2);
-    if (has_avx512()) widths.emplace_back(step_lanes_avx512, predict_lanes_avx512);
-    for (auto [stepper, predictor] : widths) {
+    for (const test::LaneWidth& isa : test::lane_widths()) {
+        const LaneStepper stepper = isa.step;
+        const LanePredictor predictor = isa.predict;
         for (double ball_damping : {-0.0, -nan, nan}) {
             std::vector<World> scalar(2, base);
             for (World& w : scalar) w.ball().damping = ball_damping;
@@ -205,6 +204,7 @@ TEST(Lanes, BroadcastPropertiesKeepSignedZerosAndNaNs) {
                 EXPECT_TRUE(same_state(scalar[l], lanes[l])) << "world " << l << " damping " << ball_damping;
         }
     }
+    if (const auto why = test::untested_widths()) GTEST_SKIP() << *why;
 }
 
 // Ball paths on the edges of the goal-crossing test, stepped in batches whose
@@ -229,11 +229,10 @@ TEST(Lanes, GoalLineEdgeCasesScoreAsInTheScalarTick) {
     // A goal from (100, -40) to (100, 40) and one of no length at (200, -2.5).
     base.goals = {Goal{{100, -40}, {100, 40}, flag::FLAG_BLUE}, Goal{{200, -2.5}, {200, -2.5}, flag::FLAG_RED}};
     const std::size_t n_paths = std::size(paths);
-    std::vector<std::pair<LaneStepper, std::size_t>> widths;
-    if (has_avx2()) widths.emplace_back(step_lanes_avx2, 4);
-    if (has_avx512()) widths.emplace_back(step_lanes_avx512, 8);
     const PlayerInput idle[1] = {};
-    for (auto [stepper, width] : widths) {
+    for (const test::LaneWidth& isa : test::lane_widths()) {
+        const LaneStepper stepper = isa.step;
+        const std::size_t width = isa.width;
         for (std::size_t shift = 0; shift < n_paths; ++shift) {
             std::vector<World> scalar;
             for (std::size_t l = 0; l < width; ++l) {
@@ -260,26 +259,40 @@ TEST(Lanes, GoalLineEdgeCasesScoreAsInTheScalarTick) {
             }
         }
     }
+    if (const auto why = test::untested_widths()) GTEST_SKIP() << *why;
 }
 
-TEST(Lanes, AlternatingInputsFollowTheTickParity) {
-    World w = arena(3);
-    std::array<World, 2> worlds{w, w};
-    std::vector<PlayerInput> press(w.n_players, PlayerInput{1, 1, 1});
-    std::vector<PlayerInput> release = press;
-    release[0].kick = 0;
-    World* ptr[2] = {&worlds[0], &worlds[1]};
-    const PlayerInput* odd[1] = {press.data()};
-    const PlayerInput* even[1] = {release.data()};
-    std::int8_t scored[1];
-    step_scalar(LaneRun{&ptr[0], 1, odd, even, 50, false, scored});
-    step_lanes(LaneRun{&ptr[1], 1, odd, even, 50, false, scored});
-    EXPECT_TRUE(same_state(worlds[0], worlds[1]));
-    EXPECT_EQ(worlds[0].steps, w.steps + 50);
+// The first set of inputs drives ticks 0, 2, 4, ... of a batch and the
+// second ticks 1, 3, 5, ...: a kick pressed in the first set only and a
+// movement in the second only, in every lane width.
+TEST(Lanes, AlternatingInputsStartWithTheFirstSet) {
+    const World w = arena(3);
+    std::vector<PlayerInput> first(w.n_players, PlayerInput{1, 1, 1});
+    std::vector<PlayerInput> second(w.n_players, PlayerInput{-1, 0, 0});
+    for (std::uint64_t ticks : {1, 2, 7}) {
+        World alone = w;
+        for (std::uint64_t t = 0; t < ticks; ++t) alone.step(t % 2 == 0 ? first : second);
+        std::vector<World> worlds(MAX_LANES, w);
+        std::vector<World*> ptrs;
+        for (World& x : worlds) ptrs.push_back(&x);
+        const std::vector<const PlayerInput*> firsts(MAX_LANES, first.data());
+        const std::vector<const PlayerInput*> seconds(MAX_LANES, second.data());
+        std::vector<std::int8_t> scored(MAX_LANES);
+        step_scalar(LaneRun{ptrs.data(), 1, firsts.data(), seconds.data(), ticks, false, scored.data()});
+        EXPECT_TRUE(same_state(worlds[0], alone)) << ticks << " ticks, scalar";
+        for (const test::LaneWidth& isa : test::lane_widths()) {
+            std::fill(worlds.begin(), worlds.end(), w);
+            ASSERT_TRUE(isa.step(LaneRun{ptrs.data(), isa.width, firsts.data(), seconds.data(), ticks,
+                                         false, scored.data(), true}));
+            for (std::size_t l = 0; l < isa.width; ++l)
+                EXPECT_TRUE(same_state(worlds[l], alone)) << ticks << " ticks, " << isa.isa << " lane " << l;
+        }
+    }
+    if (const auto why = test::untested_widths()) GTEST_SKIP() << *why;
 }
 
 TEST(Lanes, AStadiumChangedBetweenCallsIsSeen) {
-    if (!has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
+    if (!has_avx2()) GTEST_SKIP() << "this processor has no AVX2: step_lanes runs only the scalar tick";
     for (double dist : {-100.0, -60.0, -100.0}) {
         std::vector<World> start(4, arena(7));
         for (World& w : start) {
@@ -303,18 +316,14 @@ TEST(Lanes, WorldsOfDifferentLayoutsFallBackToOneByOne) {
     Batch batch(worlds);
     std::mt19937_64 rng(5);
     const LaneRun run = batch.run(8, true, rng);
-    if (has_avx2()) {
-        EXPECT_FALSE(step_lanes_avx2(run));
-    }
-    if (has_avx512()) {
-        EXPECT_FALSE(step_lanes_avx512(run));
-    }
+    for (const test::LaneWidth& isa : test::lane_widths()) EXPECT_FALSE(isa.step(run)) << isa.isa;
     Batch reference(worlds);
     std::mt19937_64 rng_ref(5);
     step_scalar(reference.run(8, true, rng_ref));
     step_lanes(run);
     EXPECT_TRUE(same_state(batch.worlds[0], reference.worlds[0]));
     EXPECT_TRUE(same_state(batch.worlds[1], reference.worlds[1]));
+    if (const auto why = test::untested_widths()) GTEST_SKIP() << *why;
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "arena.hpp"
-#include "physics/lane_tick.hpp"
+#include "lanes/lanes.hpp"
 
 namespace {
 thread_local bool t_counting = false;

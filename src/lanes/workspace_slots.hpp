@@ -1,14 +1,31 @@
-// The working memory of the lane-parallel tick and prediction, and the entry
-// points that run them in it; included last by the per-instruction-set files,
-// which define VEXLO_WORKSPACE_ENTRY besides the other entry names.
+#pragma once
 
-namespace vexlo::VEXLO_LANE_NS {
+// The lane workspace of one instruction set, and the entry points that run
+// the tick and the prediction in one of its slots (or in working memory of
+// their own). avx2.cpp and avx512.cpp name these in their entry points. Part
+// of the lane code compiled once per instruction set (see lane_vectors.hpp).
+
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "lanes/lane_prediction.hpp"
+#include "lanes/lane_run.hpp"
+#include "lanes/predict_blocks.hpp"
+#include "lanes/predict_lanes.hpp"
+#include "lanes/tick.hpp"
+#include "lanes/tick_state.hpp"
+#include "lanes/wall_cache.hpp"
+#include "lanes/workspace.hpp"
+
+namespace vexlo::lanes {
 namespace {
 
 // What one thread needs: everything but the walls, which all slots share.
 // Made in place and never moved.
 struct Slot {
-    Lanes step;
+    TickLanes step;
     PredictLanes predict;
 
     Slot(const World& layout, const Walls& walls) : step(layout, walls), predict(layout, walls) {}
@@ -36,6 +53,10 @@ private:
 // instruction set as the dispatch that led here.
 Slot& slot_of(LaneWorkspace* workspace, std::size_t slot) {
     return static_cast<Workspace*>(workspace)->slot(slot);
+}
+
+std::unique_ptr<LaneWorkspace> make_workspace(const World& batch_template, std::size_t slots) {
+    return std::make_unique<Workspace>(batch_template, slots);
 }
 
 bool step(const LaneRun& run) {
@@ -71,13 +92,4 @@ void predict_block(const PredictionBlock& b) {
 }
 
 }  // namespace
-}  // namespace vexlo::VEXLO_LANE_NS
-
-namespace vexlo {
-bool VEXLO_LANE_ENTRY(const LaneRun& run) { return VEXLO_LANE_NS::step(run); }
-bool VEXLO_PREDICT_ENTRY(const LanePrediction& job) { return VEXLO_LANE_NS::predict(job); }
-void VEXLO_PREDICT_BLOCK_ENTRY(const PredictionBlock& block) { VEXLO_LANE_NS::predict_block(block); }
-std::unique_ptr<LaneWorkspace> VEXLO_WORKSPACE_ENTRY(const World& batch_template, std::size_t slots) {
-    return std::make_unique<VEXLO_LANE_NS::Workspace>(batch_template, slots);
-}
-}  // namespace vexlo
+}  // namespace vexlo::lanes

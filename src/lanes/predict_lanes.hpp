@@ -1,41 +1,55 @@
-// The lane-parallel ball prediction; included after lane_kernels.hpp by the
-// per-instruction-set files, which define VEXLO_PREDICT_ENTRY. It repeats the
-// scalar prediction (predict.cpp) operation for operation.
+#pragma once
 
-#include "predict.hpp"
+// The lane-parallel ball prediction: predict_ball for every lane at once,
+// operation for operation as the scalar one (physics/predict.cpp). Part of
+// the lane code compiled once per instruction set (see lane_vectors.hpp).
 
-namespace vexlo::VEXLO_LANE_NS {
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "lanes/contact_kernels.hpp"
+#include "lanes/disc_lanes.hpp"
+#include "lanes/lane_prediction.hpp"
+#include "lanes/wall_cache.hpp"
+#include "physics/clear_box.hpp"
+#include "physics/predict.hpp"
+#include "vexlo/flag.hpp"
+#include "vexlo/world.hpp"
+
+namespace vexlo::lanes {
 namespace {
 
 // The ball's clear box cut down to keep clear of the stadium discs too, for
 // discs at the positions below. A prediction holds those discs still, so the
 // box holds for all its ticks.
 struct DiscClearBox {
-    Geometry::KeyedBox walls{};   // the box it was cut from, with its key
-    std::vector<Disc> discs;      // position, radius and bits of each stadium disc
-    Geometry::KeyedBox box{};
+    KeyedBox walls{};         // the box it was cut from, with its key
+    std::vector<Disc> discs;  // position, radius and bits of each stadium disc
+    KeyedBox box{};
 };
 
 // One thread's prediction state, sized once for a batch's disc layout (see
-// Workspace): a prediction only overwrites it, within the room set aside here.
+// workspace_slots.hpp): a prediction only overwrites it, within the room set
+// aside here.
 struct PredictLanes {
     std::vector<DiscLanes> discs;
-    Geometry geometry;
+    WallCache walls;
     DiscClearBox clear_of_discs;
     std::vector<ClearBox> obstacles;
 
-    PredictLanes(const World& layout, const Walls& walls) : discs(layout.first_player) {
-        geometry.use(walls);
+    PredictLanes(const World& layout, const Walls& shared_walls)
+        : discs(layout.first_player), walls(shared_walls) {
         const std::size_t stadium_discs = layout.first_player > 0 ? layout.first_player - 1 : 0;
         clear_of_discs.discs.reserve(stadium_discs);
         obstacles.reserve(stadium_discs);
     }
 
     // Whether w's worlds fit this state as it is, with nothing to resize.
-    bool fit(const World& w) const {
-        return discs.size() == w.first_player && geometry.planes.size() == w.planes.size() &&
-               geometry.segments.size() == w.segments.size();
-    }
+    bool fit(const World& w) const { return discs.size() == w.first_player && walls.fit(w); }
 };
 
 // A span that does not start at tick 0 goes on from the ball's motion where
@@ -69,24 +83,24 @@ bool share_stadium(const LanePrediction& job) {
 // in a prediction changes the ball's radius or collision bits, so its clear
 // box is found once.
 void ball_only_tick(PredictLanes& s, DiscLanes& ball, std::size_t first_player,
-                    const Geometry::KeyedBox& clear, const Geometry::KeyedBox* clear_of_all) {
+                    const KeyedBox& clear, const KeyedBox* clear_of_all) {
     integrate(ball, ball.damping);
     const i64v movable = ball.inv_mass != 0.0;
     if (!any(movable)) return;
-    if (clear_of_all != nullptr && Geometry::inside(ball, *clear_of_all)) return;
+    if (clear_of_all != nullptr && inside(ball, *clear_of_all)) return;
     for (std::size_t j = 1; j < first_player; ++j) disc_disc<false>(ball, s.discs[j], movable);
-    if (Geometry::inside(ball, clear)) return;
-    for (const PlaneConst& pc : s.geometry.plane_consts) disc_plane(ball, movable, pc);
-    for (const SegmentConst& sc : s.geometry.segment_consts) disc_segment(ball, movable, sc);
+    if (inside(ball, clear)) return;
+    for (const PlaneConst& pc : s.walls.plane_consts) disc_plane(ball, movable, pc);
+    for (const SegmentConst& sc : s.walls.segment_consts) disc_segment(ball, movable, sc);
 }
 
-bool same_key(const Geometry::KeyedBox& a, const Geometry::KeyedBox& b) {
+bool same_key(const KeyedBox& a, const KeyedBox& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 // The ball's box clear of walls and stadium discs for this group, or null
 // when the lanes' stadium discs are not all where lane 0's are.
-const Geometry::KeyedBox* clear_of_discs(PredictLanes& s, const Geometry::KeyedBox& walls,
+const KeyedBox* clear_of_discs(PredictLanes& s, const KeyedBox& walls,
                                          std::size_t first_player) {
     if (walls.box.empty()) return nullptr;
     DiscClearBox& held = s.clear_of_discs;
@@ -143,8 +157,8 @@ bool predict_group(PredictLanes& s, const LanePrediction& job) {
     const std::uint64_t after = job.span.after, until = std::min(job.span.until, plan.last_tick);
     DiscLanes& ball = s.discs[0];
     if (after > 0) resume_ball(ball, job);
-    const Geometry::KeyedBox& clear = s.geometry.box_for(ball);
-    const Geometry::KeyedBox* clear_of_all = clear_of_discs(s, clear, w0.first_player);
+    const KeyedBox& clear = s.walls.box_for(ball);
+    const KeyedBox* clear_of_all = clear_of_discs(s, clear, w0.first_player);
     std::size_t next = first_answer_at(plan, after);
     const std::size_t answers = plan.order.size();
     auto fill_due = [&](std::uint64_t tick) {
@@ -163,57 +177,5 @@ bool predict_group(PredictLanes& s, const LanePrediction& job) {
     return true;
 }
 
-// Each group alone is too short to hide the latency of its loads, so the
-// memory is asked early: for the ball and stadium discs PREFETCH_GROUPS
-// groups ahead, and for the world records (which say where those discs are)
-// twice as far.
-constexpr std::size_t PREFETCH_GROUPS = 4;
-
-void prefetch_records(const World* worlds, std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < end; ++i) {
-        __builtin_prefetch(&worlds[i].discs);
-        __builtin_prefetch(&worlds[i].first_player);
-    }
-}
-
-void prefetch_stadium_discs(const World* worlds, std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < end; ++i) {
-        const World& w = worlds[i];
-        const char* p = reinterpret_cast<const char*>(w.discs.data());
-        const std::size_t bytes = std::min(w.first_player, w.discs.size()) * sizeof(Disc);
-        for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(p + at);
-    }
-}
-
-// The worlds [b.begin, b.end) in groups of W, in `s`, which belongs to the
-// calling thread alone and fits the block's worlds (every group, when they
-// are not uniform).
-void predict_block_in(PredictLanes& s, const PredictionBlock& b) {
-    const std::size_t k = b.plan->offsets.size();
-    std::array<const World*, W> group{};
-    std::array<Vec2*, W> rows{};
-    std::array<BallMotion*, W> carry{};
-    const std::size_t ahead = PREFETCH_GROUPS * W;
-    prefetch_stadium_discs(b.worlds, b.begin, std::min(b.end, b.begin + ahead));
-    prefetch_records(b.worlds, std::min(b.end, b.begin + ahead), std::min(b.end, b.begin + 2 * ahead));
-    for (std::size_t first = b.begin; first < b.end; first += W) {
-        const std::size_t count = std::min(W, b.end - first);
-        const std::size_t near = std::min(b.end, first + ahead), far = std::min(b.end, first + 2 * ahead);
-        prefetch_stadium_discs(b.worlds, near, std::min(b.end, near + W));
-        prefetch_records(b.worlds, far, std::min(b.end, far + W));
-        for (std::size_t l = 0; l < count; ++l) {
-            group[l] = &b.worlds[first + l];
-            rows[l] = b.out + (first + l) * k;
-            carry[l] = b.carry == nullptr ? nullptr : b.carry + first + l;
-        }
-        const LanePrediction job{group.data(), count, b.plan, rows.data(), b.uniform,
-                                 b.span, carry.data()};
-        // A lone world would leave every other lane idle.
-        if (count > 1 && predict_group(s, job)) continue;
-        for (std::size_t l = 0; l < count; ++l)
-            predict_ball(*group[l], *b.plan, std::span<Vec2>(rows[l], k), b.span, carry[l]);
-    }
-}
-
 }  // namespace
-}  // namespace vexlo::VEXLO_LANE_NS
+}  // namespace vexlo::lanes

@@ -1,0 +1,52 @@
+// The lane-parallel tick and ball prediction with 512-bit registers: eight
+// environments per instruction, called only when the processor has AVX-512.
+// The lane code (the lanes/*.hpp below the target switch) is compiled here
+// for AVX-512, inside an unnamed namespace, so none of it is shared with the
+// other instruction set's file or the scalar build. Every header that other
+// files also compile (the standard library, the world records, the shared
+// contact response) comes before the switch, so that their inline and
+// template code is never compiled for AVX-512 here; the lane headers include
+// nothing that is not already included above it. FMA stays off: contraction
+// would change the bits.
+#include <immintrin.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <type_traits>
+#include <vector>
+
+#include "lanes/instruction_sets.hpp"
+#include "lanes/lane_prediction.hpp"
+#include "lanes/lane_run.hpp"
+#include "lanes/workspace.hpp"
+#include "physics/clear_box.hpp"
+#include "physics/contact_response.hpp"
+#include "physics/predict.hpp"
+#include "vexlo/flag.hpp"
+#include "vexlo/world.hpp"
+
+#pragma GCC target("avx512f")
+
+#include "lanes/vectors_avx512.hpp"
+#include "lanes/workspace_slots.hpp"
+
+namespace vexlo {
+
+bool step_lanes_avx512(const LaneRun& run) { return lanes::step(run); }
+
+bool predict_lanes_avx512(const LanePrediction& job) { return lanes::predict(job); }
+
+void predict_block_avx512(const PredictionBlock& block) { lanes::predict_block(block); }
+
+std::unique_ptr<LaneWorkspace> make_lane_workspace_avx512(const World& batch_template,
+                                                          std::size_t slots) {
+    return lanes::make_workspace(batch_template, slots);
+}
+
+}  // namespace vexlo

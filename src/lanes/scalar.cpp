@@ -1,0 +1,56 @@
+// The lane entry points without vector instructions: the scalar tick and
+// prediction, one world after the other.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "lanes/instruction_sets.hpp"
+#include "lanes/lane_prediction.hpp"
+#include "lanes/lane_run.hpp"
+#include "lanes/workspace.hpp"
+#include "physics/predict.hpp"
+
+namespace vexlo {
+
+void step_scalar(const LaneRun& run) {
+    for (std::size_t l = 0; l < run.count; ++l) {
+        World& w = *run.worlds[l];
+        run.scored[l] = -1;
+        for (std::uint64_t t = 0; t < run.ticks; ++t) {
+            const PlayerInput* in = (t % 2 == 0) ? run.first_inputs[l] : run.second_inputs[l];
+            const auto goal = w.step(std::span(in, w.n_players));
+            if (goal && run.stop_at_goal) {
+                run.scored[l] = static_cast<std::int8_t>(*goal);
+                break;
+            }
+        }
+    }
+}
+
+void predict_block_scalar(const PredictionBlock& block) {
+    const std::size_t k = block.plan->offsets.size();
+    for (std::size_t i = block.begin; i < block.end; ++i)
+        predict_ball(block.worlds[i], *block.plan, std::span<Vec2>(block.out + i * k, k), block.span,
+                     block.carry == nullptr ? nullptr : block.carry + i);
+}
+
+namespace {
+
+// The scalar tick and prediction need no working memory.
+class ScalarWorkspace final : public LaneWorkspace {
+public:
+    explicit ScalarWorkspace(std::size_t slots) : slots_(slots) {}
+    std::size_t slots() const override { return slots_; }
+
+private:
+    std::size_t slots_;
+};
+
+}  // namespace
+
+std::unique_ptr<LaneWorkspace> make_lane_workspace_scalar(std::size_t slots) {
+    return std::make_unique<ScalarWorkspace>(slots);
+}
+
+}  // namespace vexlo

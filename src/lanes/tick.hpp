@@ -1,0 +1,137 @@
+#pragma once
+
+// The lane-parallel tick: World::step for every lane at once, with the same
+// bits. Every lane performs the scalar tick's operations (physics/tick.cpp)
+// in the scalar tick's order; a conditional update becomes a per-lane select.
+// Part of the lane code compiled once per instruction set (see
+// lane_vectors.hpp).
+
+#include <cstddef>
+#include <cstdint>
+
+#include "lanes/contact_kernels.hpp"
+#include "lanes/goal_lanes.hpp"
+#include "lanes/lane_run.hpp"
+#include "lanes/tick_state.hpp"
+#include "vexlo/world.hpp"
+
+namespace vexlo::lanes {
+namespace {
+
+// Stage 1 for one player: arming, rate limit, kick, movement, with the
+// first or the second set of inputs.
+void player_inputs(TickLanes& s, std::size_t first_player, std::size_t p, bool first_set) {
+    PlayerLanes& P = s.players[p];
+    const std::size_t kicker = first_player + p;
+    const i64v kick = first_set ? P.kick_first : P.kick_second;
+    const i64v arm = (kick == 2) | ~P.held;
+    P.kicking = sel(kick <= 0, splat(std::int64_t{0}), sel(arm, splat(std::int64_t{-1}), P.kicking));
+    P.held = kick > 0;
+    P.cooldown = sel(P.cooldown > 0, wrapping_add(P.cooldown, -1), P.cooldown);
+    P.credit = sel(P.credit < s.rate_cap, wrapping_add(P.credit, 1), P.credit);
+    const i64v may = P.kicking & (P.cooldown < 1) & (P.credit >= 0);
+    if (any(may)) {
+        // Only other discs change in this loop: the kicker's fields stay as
+        // they were at its start, while its velocity gathers the kickbacks.
+        const DiscLanes& K = s.discs[kicker];
+        f64v kvx = K.vx, kvy = K.vy;
+        i64v delivered = splat(std::int64_t{0});
+        for (std::size_t j = 0; j < s.discs.size(); ++j) {
+            if (j == kicker) continue;
+            DiscLanes& D = s.discs[j];
+            const i64v candidate = may & ((D.group & flag::FLAG_KICK) != 0);
+            if (!any(candidate)) continue;
+            const f64v dx = D.px - K.px, dy = D.py - K.py;
+            const f64v sq = dx * dx + dy * dy;
+            const f64v dist = vsqrt(sq);
+            const i64v reach = candidate & (sq > 0.0) & (((dist - D.radius) - K.radius) < KICK_RANGE);
+            if (!any(reach)) continue;
+            const f64v nx = dx / dist, ny = dy / dist;
+            D.vx = sel(reach, D.inv_mass * (K.kick_strength * nx) + D.vx, D.vx);
+            D.vy = sel(reach, D.inv_mass * (K.kick_strength * ny) + D.vy, D.vy);
+            kvx = sel(reach, K.inv_mass * (nx * (-K.kickback)) + kvx, kvx);
+            kvy = sel(reach, K.inv_mass * (ny * (-K.kickback)) + kvy, kvy);
+            delivered |= reach;
+        }
+        s.discs[kicker].vx = kvx;
+        s.discs[kicker].vy = kvy;
+        P.kicking = sel(delivered, splat(std::int64_t{0}), P.kicking);
+        P.cooldown = sel(delivered, s.rate_min, P.cooldown);
+        P.credit = sel(delivered, wrapping_sub(P.credit, s.rate_cost), P.credit);
+    }
+    DiscLanes& K = s.discs[kicker];
+    const f64v accel = sel(P.kicking, K.kick_accel, K.accel);
+    K.vx = K.vx + (first_set ? P.dir_x_first : P.dir_x_second) * accel;
+    K.vy = K.vy + (first_set ? P.dir_y_first : P.dir_y_second) * accel;
+}
+
+// The collision pass, as the scalar collide.
+void collide(TickLanes& s) {
+    const std::size_t n = s.discs.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        DiscLanes& a = s.discs[i];
+        for (std::size_t j = i + 1; j < n; ++j) {
+            // Two immovable discs never change each other (no share to divide).
+            if (s.immovable[i] && s.immovable[j]) continue;
+            disc_disc(a, s.discs[j], splat(std::int64_t{-1}));
+        }
+        const i64v movable = a.inv_mass != 0.0;
+        if (!any(movable) || s.walls.clear_of_walls(a)) continue;
+        for (const PlaneConst& pc : s.walls.plane_consts) disc_plane(a, movable, pc);
+        for (const SegmentConst& sc : s.walls.segment_consts) disc_segment(a, movable, sc);
+    }
+}
+
+// The run's ticks in `s`, which belongs to the calling thread alone.
+bool step_group(TickLanes& s, const LaneRun& run) {
+    if (run.count == 0 || run.count > W || !share_layout(run) || !s.fit(*run.worlds[0])) return false;
+    prepare(s, run);
+    const World& w0 = *run.worlds[0];
+    const std::size_t first_player = w0.first_player;
+    const std::size_t n_players = w0.n_players;
+    bool done[W] = {};
+    std::size_t remaining = run.count;
+    for (std::size_t l = 0; l < run.count; ++l) run.scored[l] = -1;
+    for (std::uint64_t t = 0; t < run.ticks && remaining > 0; ++t) {
+        const bool first_set = t % 2 == 0;
+        for (std::size_t p = 0; p < n_players; ++p) player_inputs(s, first_player, p, first_set);
+        DiscLanes& ball = s.discs[0];
+        const f64v prev_x = ball.px, prev_y = ball.py;
+        for (std::size_t p = 0; p < n_players; ++p) {
+            DiscLanes& d = s.discs[first_player + p];
+            integrate(d, sel(s.players[p].kicking, d.kick_damping, d.damping));
+        }
+        integrate(ball, ball.damping);
+        collide(s);
+        std::size_t first_goal[W];
+        first_goals_crossed(w0, prev_x, prev_y, ball.px, ball.py, first_goal);
+        for (std::size_t l = 0; l < run.count; ++l) {
+            if (done[l]) continue;
+            World& w = *run.worlds[l];
+            const MatchOutcome out = advance_match(w, Vec2{ball.vx[l], ball.vy[l]},
+                                                   first_goal[l]);
+            if (out.player_mask) {
+                for (std::size_t p = 0; p < n_players; ++p)
+                    s.discs[first_player + p].mask[l] = *out.player_mask;
+            }
+            if (out.reset) {
+                scatter_lane(s, w, l);
+                w.reset_positions();
+                reload_lane(s, w, l);
+            }
+            if (out.conceded && run.stop_at_goal) {
+                scatter_lane(s, w, l);
+                run.scored[l] = static_cast<std::int8_t>(*out.conceded);
+                done[l] = true;
+                --remaining;
+            }
+        }
+    }
+    for (std::size_t l = 0; l < run.count; ++l) {
+        if (!done[l]) scatter_lane(s, *run.worlds[l], l);
+    }
+    return true;
+}
+
+}  // namespace
+}  // namespace vexlo::lanes

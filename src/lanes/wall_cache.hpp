@@ -1,0 +1,126 @@
+#pragma once
+
+// The stadium's walls as the lanes test them: per-wall constants made once
+// per batch of worlds (Walls), and each thread's view of them with the clear
+// boxes it has found so far (WallCache). Part of the lane code compiled once
+// per instruction set (see lane_vectors.hpp).
+
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <vector>
+
+#include "physics/clear_box.hpp"
+#include "vexlo/world.hpp"
+
+namespace vexlo::lanes {
+namespace {
+
+// Per-plane and per-segment values that the scalar contacts compute afresh
+// every time from the stored geometry; computing them once gives the same bits.
+struct PlaneConst {
+    const Plane* plane;
+    double ux, uy;  // the unit normal
+};
+struct SegmentConst {
+    const Segment* seg;
+    double nx, ny;  // straight segments: the unit normal
+};
+
+// Whether two worlds' arrays of walls (or goals) are copies of each other.
+template <typename T>
+bool same_bytes(const std::vector<T>& a, const std::vector<T>& b) {
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
+}
+
+// A stadium's planes and segments with their per-object constants, made
+// once per batch of worlds and then only read, by every thread at once. The
+// constants point into the arrays of the world they were made from, which
+// must outlive them and keep its geometry.
+struct Walls {
+    std::span<const Plane> planes;
+    std::span<const Segment> segments;
+    std::vector<PlaneConst> plane_consts;
+    std::vector<SegmentConst> segment_consts;
+
+    explicit Walls(const World& w) : planes(w.planes), segments(w.segments) {
+        plane_consts.reserve(planes.size());
+        for (const Plane& plane : planes) {
+            const double q = 1.0 / std::sqrt(length_sq(plane.normal));
+            plane_consts.push_back({&plane, plane.normal.x * q, plane.normal.y * q});
+        }
+        segment_consts.reserve(segments.size());
+        for (const Segment& seg : segments) {
+            const Vec2 e{seg.v1.x - seg.v0.x, seg.v1.y - seg.v0.y};
+            const double len = std::sqrt(e.x * e.x + e.y * e.y);
+            segment_consts.push_back({&seg, -e.y / len, e.x / len});
+        }
+    }
+};
+
+// A clear box with the disc radius and collision bits it was found for.
+struct KeyedBox {
+    double radius;
+    std::int64_t group, mask;
+    ClearBox box;
+};
+
+// Whether every lane's disc has the box's key and lies inside it, so that
+// testing it against the walls would change nothing.
+inline bool inside(const DiscLanes& d, const KeyedBox& k) {
+    if (k.box.empty()) return false;
+    const i64v in = (d.px > k.box.x0) & (d.px < k.box.x1) & (d.py > k.box.y0) &
+                    (d.py < k.box.y1) & (d.radius == k.radius) & (d.group == k.group) &
+                    (d.mask == k.mask);
+    return all(in);
+}
+
+// One thread's view of the shared walls, with the clear boxes it has found
+// so far. Fixed in size: it never allocates.
+struct WallCache {
+    std::span<const Plane> planes;
+    std::span<const Segment> segments;
+    std::span<const PlaneConst> plane_consts;
+    std::span<const SegmentConst> segment_consts;
+
+    // Clear boxes found so far, per radius and pair of collision bits.
+    std::array<KeyedBox, 16> boxes{};
+    std::size_t n_boxes = 0;
+
+    explicit WallCache(const Walls& w)
+        : planes(w.planes),
+          segments(w.segments),
+          plane_consts(w.plane_consts),
+          segment_consts(w.segment_consts) {}
+
+    // Whether w's walls have the shape of these: the caller promises that
+    // w's geometry is a copy of theirs; this catches only a different shape.
+    bool fit(const World& w) const {
+        return planes.size() == w.planes.size() && segments.size() == w.segments.size();
+    }
+
+    // True when every lane's disc lies where it can touch no plane and no
+    // segment.
+    bool clear_of_walls(const DiscLanes& d) { return inside(d, box_for(d)); }
+
+    // The box for lane 0's disc; `inside` checks that the other lanes share it.
+    const KeyedBox& box_for(const DiscLanes& d) { return box_for(d.radius[0], d.group[0], d.mask[0]); }
+
+    const KeyedBox& box_for(double radius, std::int64_t group, std::int64_t mask) {
+        for (std::size_t i = 0; i < n_boxes; ++i) {
+            const KeyedBox& k = boxes[i];
+            if (k.radius == radius && k.group == group && k.mask == mask) return k;
+        }
+        // Masks change at kickoffs and goals, so only a handful of keys recur.
+        if (n_boxes == boxes.size()) n_boxes = 0;
+        boxes[n_boxes] = {radius, group, mask, find_clear_box(planes, segments, radius, group, mask)};
+        return boxes[n_boxes++];
+    }
+};
+
+}  // namespace
+}  // namespace vexlo::lanes

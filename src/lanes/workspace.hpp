@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "vexlo/world.hpp"
+
+namespace vexlo {
+
+// Working memory of the lane-parallel ticks and predictions for a batch of
+// worlds that are copies of one template: the wall constants of their shared
+// stadium, made once and then only read by every thread, and one slot of lane
+// state per thread taking part in a parallel call. It is made on the calling
+// thread, where running out of memory can still be reported, and the ticks
+// only ever write into it: they allocate nothing. It points into the
+// template's arrays, which must outlive it unchanged.
+class LaneWorkspace {
+public:
+    virtual ~LaneWorkspace() = default;
+    virtual std::size_t slots() const = 0;
+};
+
+// For worlds that are copies of `batch_template`, with `slots` slots (at
+// least 1), for the widest instruction set the processor has. Throws
+// std::bad_alloc.
+std::unique_ptr<LaneWorkspace> make_lane_workspace(const World& batch_template, std::size_t slots);
+
+}  // namespace vexlo
