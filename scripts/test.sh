@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the C++ engine and stadium tests (plain and under
-# AddressSanitizer + UndefinedBehaviorSanitizer), the Python tests against the
+# AddressSanitizer + UndefinedBehaviorSanitizer), the installed C++ package
+# with the example program built against it, the Python tests against the
 # freshly installed module, and the module's tests again against a sanitized
 # build.
 set -euo pipefail
