@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need: GoogleTest and clang (for the
-# fuzzer) from Debian, the rest from PyPI. Safe to run again: it skips what is
+# Installs what the build and the tests need: GoogleTest, clang (for the
+# fuzzer) and nlohmann/json's CMake package (for the C++ libraries built
+# without Python) from Debian, the rest from PyPI. Safe to run again: it skips what is
 # already there.
 set -euo pipefail
 export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 cd "$(dirname "$0")/.."
 
-debian_packages=(libgtest-dev clang libclang-rt-14-dev)
+debian_packages=(libgtest-dev clang libclang-rt-14-dev nlohmann-json3-dev)
 missing=()
 for pkg in "${debian_packages[@]}"; do
   dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")

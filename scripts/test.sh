@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the C++ engine and stadium tests (plain and under
-# AddressSanitizer + UndefinedBehaviorSanitizer), the Python tests against the
+# AddressSanitizer + UndefinedBehaviorSanitizer), the installed C++ package
+# with the example program built against it, the Python tests against the
 # freshly installed module, and the module's tests again against a sanitized
 # build.
 set -euo pipefail
@@ -21,6 +22,31 @@ run_cpp_suite() {  # build dir, extra cmake args...
 
 echo "== C++ tests"
 run_cpp_suite build/cpp -DCMAKE_BUILD_TYPE=Release
+echo "== The installed C++ package, and the example program built against it"
+check_cpp_package() {  # the library build dir to install
+  local prefix=build/package/prefix example=build/package/example
+  rm -rf build/package && mkdir -p build/package
+  # The libraries configure without Python.
+  if ! cmake -S . -B build/package/no-python -G Ninja -DCMAKE_DISABLE_FIND_PACKAGE_Python=ON \
+    >build/package/no-python.log 2>&1; then
+    cat build/package/no-python.log >&2; return 1
+  fi
+  cmake --install "$1" --prefix "$prefix" >/dev/null
+  # Exactly the public headers: nothing from src/.
+  diff <(cd include && find . -type f | sort) <(cd "$prefix/include" && find . -type f | sort)
+  cmake -S examples/cpp -B "$example" -G Ninja -DCMAKE_PREFIX_PATH="$PWD/$prefix" \
+    -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+  cmake --build "$example"
+  # A program gets the contraction rule from the package, not this project's warnings.
+  if ! grep -q -- -ffp-contract=off "$example/compile_commands.json" ||
+     grep -q -- -Wall "$example/compile_commands.json"; then
+    echo "wrong flags for programs using the package:" >&2
+    grep '"command"' "$example/compile_commands.json" >&2; return 1
+  fi
+  { "$example/vexlo_example"; "$example/vexlo_example" tests/data/golden/curved_arena.vxs; } |
+    diff examples/cpp/expected_output.txt -
+}
+check_cpp_package build/cpp
 echo "== C++ tests under AddressSanitizer and UBSan"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_cpp_suite build/cpp-sanitize -DCMAKE_BUILD_TYPE=Debug -DVEXLO_SANITIZE=ON
