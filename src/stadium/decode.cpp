@@ -511,6 +511,11 @@ DecodeResult decode(std::string_view text) {
         // the parser would pass over a byte order mark; a stadium text has none
         return "expected value" + position_suffix(text, 1);
     }
+    if (text.empty()) {
+        // Worded here, not by the parser: its releases word this one differently.
+        return "attempting to parse an empty input; check that your input string or stream "
+               "contains the expected JSON" + position_suffix(text, 0);
+    }
     Tracker tracker;
     Handler handler(text, tracker);
     const Cursor first(text.data(), &tracker);
