@@ -1,3 +1,6 @@
+// The description of a stadium: its World's fixed parts, set beside what
+// the text gives only for drawing (visibility, colours, the pitch, the
+// declared size), so that no other layer has to read stadium texts itself.
 #include <cmath>
 #include <optional>
 
