@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import dataclasses
 import json
+import math
 from dataclasses import dataclass
 from typing import Any, Sequence
 
@@ -52,7 +53,7 @@ def arc_points(e0: Sequence[float], e1: Sequence[float], curve_deg: float | None
     """
     a0 = np.asarray(e0, dtype=np.float64)
     a1 = np.asarray(e1, dtype=np.float64)
-    if not curve_deg:
+    if not curve_deg or not math.isfinite(curve_deg):
         return np.stack([a0, a1])
     text = json.dumps({
         "vertexes": [{"x": float(a0[0]), "y": -float(a0[1])}, {"x": float(a1[0]), "y": -float(a1[1])}],

@@ -119,6 +119,7 @@ class TestField:
     def test_straight_and_degenerate_curves(self):
         assert len(vexlo.field.arc_points((0, 0), (1, 0), None)) == 2
         assert len(vexlo.field.arc_points((0, 0), (1, 0), 5.0)) == 2  # below the arc range
+        assert len(vexlo.field.arc_points((0, 0), (1, 0), float("nan"))) == 2
 
 
 class TestRendering:
