@@ -2,7 +2,8 @@
 // construction. It must come back as a World that keeps the engine's
 // invariants or as one of the error texts, never as a crash, a hang or
 // undefined behaviour; and the decoder must never accept what the JSON
-// parser itself refuses.
+// parser itself refuses. The stadium description of the same text must fail
+// with the same text, or describe that World.
 
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +34,7 @@ bool ends_with_position(const std::string& error) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     auto result = vexlo::world_from_vxs(text, 2, 1);
+    const auto described = vexlo::describe_stadium(text);
 
     if (auto* error = std::get_if<std::string>(&result)) {
         require(!error->empty());
@@ -43,6 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             require(error->starts_with("ballPhysics ") || error->starts_with("segment references missing vertex "));
             require(nlohmann::json::accept(text));
         }
+        require(std::get_if<std::string>(&described) != nullptr && std::get<std::string>(described) == *error);
         return 0;
     }
 
@@ -63,6 +66,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } else {
             require(s.curve_f - s.curve_f == 0.0);
         }
+    }
+    const auto* d = std::get_if<vexlo::StadiumDescription>(&described);
+    require(d != nullptr && d->walls.size() == w.segments.size() && d->discs.size() + 1 == w.first_player);
+    for (const auto& wall : d->walls) {
+        require((wall.turn > 0.0) == (wall.segment.curve_f != 0.0) && wall.turn < 6.3);
     }
     return 0;
 }

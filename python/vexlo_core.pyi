@@ -1,18 +1,71 @@
 """Type stubs of the native match engine ``vexlo_core``."""
 
-from collections.abc import Sequence
-from typing import Any, SupportsIndex, final
+from collections.abc import Mapping, Sequence
+from typing import Any, SupportsIndex, TypedDict, final
 
 import numpy as np
 import numpy.typing as npt
 
 FLAG_RED: int
 FLAG_BLUE: int
+CLASSIC_VXS: str
+COLLISION_FLAGS: Mapping[str, int]
+PLANE_HALF_LENGTH: float
 
 _F64 = npt.NDArray[np.float64]
 _I64 = npt.NDArray[np.int64]
 _Vec2 = tuple[float, float]
 _Offsets = Sequence[SupportsIndex] | npt.NDArray[np.integer[Any]]
+_Bool = npt.NDArray[np.bool_]
+
+class _Segments(TypedDict):
+    v0: _F64
+    v1: _F64
+    center: _F64
+    radius: _F64
+    turn: _F64
+    visible: _Bool
+    b_coef: _F64
+    bias: _F64
+    c_group: _I64
+    c_mask: _I64
+
+class _Planes(TypedDict):
+    normal: _F64
+    dist: _F64
+    b_coef: _F64
+    c_group: _I64
+    c_mask: _I64
+
+class _Goals(TypedDict):
+    p0: _F64
+    p1: _F64
+    team: _I64
+
+class _Discs(TypedDict):
+    pos: _F64
+    radius: _F64
+    inv_mass: _F64
+    damping: _F64
+    b_coef: _F64
+    c_group: _I64
+    c_mask: _I64
+    obstacle: _Bool
+    color: list[str | None]
+
+class _StadiumDescription(TypedDict):
+    segments: _Segments
+    planes: _Planes
+    goals: _Goals
+    discs: _Discs
+    ball_walls: _F64
+    ball_radius: float
+    player_radius: float
+    spawn_distance: float
+    kick_rate_limit: tuple[int, int, int]
+    width: float | None
+    height: float | None
+    pitch: tuple[float, float, float] | None
 
 @final
 class VecEnv:
@@ -85,3 +138,4 @@ def segment_no_curve(pd: _Vec2, v0: _Vec2, v1: _Vec2) -> tuple[float, _Vec2] | N
 def segment_curve(
     pd: _Vec2, c: _Vec2, cr: float, t0: _Vec2, t1: _Vec2, curve: float
 ) -> tuple[float, _Vec2] | None: ...
+def describe_stadium(vxs: str) -> _StadiumDescription: ...

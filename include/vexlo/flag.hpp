@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace vexlo::flag {
 
@@ -18,6 +19,12 @@ inline constexpr std::int64_t FLAG_WALL = 32;
 inline constexpr std::int64_t FLAG_ALL = 63;
 inline constexpr std::int64_t FLAG_KICK = 64;
 inline constexpr std::int64_t FLAG_SCORE = 128;
+
+// Every flag name and its bits, as the stadium files write them.
+inline constexpr std::pair<std::string_view, std::int64_t> FLAG_NAMES[] = {
+    {"ball", FLAG_BALL}, {"red", FLAG_RED},   {"blue", FLAG_BLUE}, {"redKO", FLAG_RED_KO},  {"blueKO", FLAG_BLUE_KO},
+    {"wall", FLAG_WALL}, {"all", FLAG_ALL},   {"kick", FLAG_KICK}, {"score", FLAG_SCORE},
+};
 
 // The bits of one flag name; names are matched byte for byte and an unknown
 // name (another case, "c0", "") contributes nothing.

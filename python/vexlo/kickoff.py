@@ -13,8 +13,8 @@ import numpy as np
 from .obs import View
 from .state import State
 
-#: Ball radius plus player radius of the built-in stadium, plus a margin.
-_CLEARANCE = 27.0
+#: Space left between a placed player and the ball, besides their radii.
+_MARGIN = 2.0
 
 
 class RandomKickoff:
@@ -51,6 +51,7 @@ class RandomKickoff:
             x0, x1, y0, y1 = view.field.extent
             half_w, half_h = (x1 - x0) * 0.5, (y1 - y0) * 0.5
         half = np.array([half_w, half_h])
+        clearance = view.field.ball_radius + view.field.player_radius + _MARGIN
         out = state.copy()
         p = state.n_players
         ball = (rng.random((n, 2)) * 2.0 - 1.0) * half * self.ball_area
@@ -61,7 +62,7 @@ class RandomKickoff:
         for _ in range(8):
             d = players - ball[:, None, :]
             dist = np.hypot(d[..., 0], d[..., 1])
-            close = dist < _CLEARANCE
+            close = dist < clearance
             if not close.any():
                 break
             redo = (rng.random((n, p, 2)) * 2.0 - 1.0) * half * self.player_area

@@ -23,8 +23,6 @@ from .state import State
 VEL_SCALE = 0.2
 #: Bound declared for the default observation space (values stay far inside).
 OBS_BOUND = 1000.0
-#: Ball damping used for the lookahead when the module cannot predict the ball.
-_BALL_DAMPING = 0.99
 
 
 def team_flag(team: int | str) -> int:
@@ -180,8 +178,7 @@ class TeamObservation:
     The first ``4P + 8`` entries match the module's ``obs_dim``. The lookahead
     asks the engine about its current balls, so ``state`` must be the engine's
     current state (as it is for every call the environments make); calls with
-    the same ``State`` object share one prediction. Without the module's
-    ``predict_ball`` the lookahead falls back to damped straight flight.
+    the same ``State`` object share one prediction.
     """
 
     def __init__(self, lookahead: Sequence[int] = (8,)) -> None:
@@ -190,8 +187,6 @@ class TeamObservation:
             raise ValueError("lookahead offsets must be ascending tick counts >= 1")
         self.lookahead = tuple(offsets)
         self._offsets = np.array(offsets, dtype=np.int64)
-        damp = _BALL_DAMPING ** self._offsets.astype(np.float64)
-        self._flight = ((1.0 - damp) / (1.0 - _BALL_DAMPING))[None, :, None]
         self._cached: tuple[State, vexlo_core.VecEnv, np.ndarray] | None = None
         self._maps: dict[int, _ComplexMap] = {}
         self._scratch = threading.local()
@@ -252,9 +247,6 @@ class TeamObservation:
         # Both teams' observations of one state share one prediction.
         if self._cached is not None and self._cached[0] is state and self._cached[1] is view.core:
             return self._cached[2]
-        if hasattr(view.core, "predict_ball"):
-            ahead = view.core.predict_ball(self._offsets)
-        else:
-            ahead = state.ball_pos[:, None, :] + state.ball_vel[:, None, :] * self._flight
+        ahead = view.core.predict_ball(self._offsets)
         self._cached = (state, view.core, ahead)
         return ahead

@@ -45,16 +45,18 @@ class Renderer:
     part (pitch, walls, goals, posts) is drawn once. A picture is at most
     ``MAX_SIDE`` pixels on a side and ``MAX_PIXELS`` in all: a larger stadium
     is drawn at a smaller scale (``self.scale`` is the one used), and fewer
-    supersamples keep the drawing within four times that.
+    supersamples keep the drawing within four times that. The ball and the
+    players are drawn at the stadium's radii unless others are given.
     """
 
     def __init__(self, field: Field, scale: float = 1.0, margin: float = 15.0,
-                 supersample: int = 2, ball_radius: float = 10.0, player_radius: float = 15.0) -> None:
+                 supersample: int = 2, ball_radius: float | None = None,
+                 player_radius: float | None = None) -> None:
         self.field = field
         self.scale = float(scale)
         self.ss = max(1, int(supersample))
-        self.ball_radius = float(ball_radius)
-        self.player_radius = float(player_radius)
+        self.ball_radius = float(field.ball_radius if ball_radius is None else ball_radius)
+        self.player_radius = float(field.player_radius if player_radius is None else player_radius)
         if not (math.isfinite(self.scale) and self.scale > 0):
             raise ValueError(f"scale must be a positive number of pixels per unit, not {scale!r}")
         x0, x1, y0, y1 = field.extent

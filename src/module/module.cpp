@@ -6,6 +6,7 @@
 #include "vecenv.hpp"
 
 namespace vexlo::py {
+int add_stadium_info(PyObject* module);  // stadium_info.cpp
 namespace {
 
 PyModuleDef MODULE_DEF = {
@@ -36,6 +37,7 @@ PyObject* create_module() {
     if (PyModule_AddFunctions(module.get(), PROBE_FUNCTIONS) < 0) return nullptr;
     if (PyModule_AddIntConstant(module.get(), "FLAG_RED", flag::FLAG_RED) < 0) return nullptr;
     if (PyModule_AddIntConstant(module.get(), "FLAG_BLUE", flag::FLAG_BLUE) < 0) return nullptr;
+    if (add_stadium_info(module.get()) < 0) return nullptr;
     return module.release();
 }
 

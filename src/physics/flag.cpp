@@ -3,15 +3,9 @@
 namespace vexlo::flag {
 
 std::int64_t bits_of(std::string_view name) {
-    if (name == "ball") return FLAG_BALL;
-    if (name == "red") return FLAG_RED;
-    if (name == "blue") return FLAG_BLUE;
-    if (name == "redKO") return FLAG_RED_KO;
-    if (name == "blueKO") return FLAG_BLUE_KO;
-    if (name == "wall") return FLAG_WALL;
-    if (name == "all") return FLAG_ALL;
-    if (name == "kick") return FLAG_KICK;
-    if (name == "score") return FLAG_SCORE;
+    for (const auto& [known, bits] : FLAG_NAMES) {
+        if (name == known) return bits;
+    }
     return 0;
 }
 

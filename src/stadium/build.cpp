@@ -31,6 +31,8 @@ Props Props::over(const Props& own, const Props* trait) {
     p.damping = pick(&Props::damping);
     p.bias = pick(&Props::bias);
     p.curve = pick(&Props::curve);
+    p.visible = pick(&Props::visible);
+    p.color = pick(&Props::color);
     return p;
 }
 
@@ -117,7 +119,9 @@ Disc stadium_disc(const Props& p) {
     return d;
 }
 
-Disc player_disc(const stadium::RawPlayerPhysics& pp, std::int64_t team) {
+}  // namespace
+
+Disc stadium::player_disc(const RawPlayerPhysics& pp, std::int64_t team) {
     Disc d;
     d.radius = pp.radius.value_or(15.0);
     d.inv_mass = pp.inv_mass.value_or(0.5);
@@ -134,6 +138,8 @@ Disc player_disc(const stadium::RawPlayerPhysics& pp, std::int64_t team) {
     return d;
 }
 
+namespace {
+
 std::int64_t goal_team(const std::string& team) {
     if (team == "red") return flag::FLAG_RED;
     if (team == "blue") return flag::FLAG_BLUE;
@@ -143,11 +149,12 @@ std::int64_t goal_team(const std::string& team) {
 }  // namespace
 
 WorldOrError world_from_vxs(std::string_view text, std::uint64_t n_red, std::uint64_t n_blue) {
-    using namespace stadium;
-    DecodeResult decoded = decode(text);
+    stadium::DecodeResult decoded = stadium::decode(text);
     if (const auto* error = std::get_if<std::string>(&decoded)) return std::string(BAD_JSON_PREFIX) + *error;
-    const RawStadium& st = std::get<RawStadium>(decoded);
+    return stadium::build_world(std::get<RawStadium>(decoded), n_red, n_blue);
+}
 
+WorldOrError stadium::build_world(const RawStadium& st, std::uint64_t n_red, std::uint64_t n_blue) {
     // The ball's properties, and the stadium disc that stands for it.
     Props ball_props;
     std::optional<std::size_t> ball_disc;

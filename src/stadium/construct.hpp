@@ -1,13 +1,15 @@
 #pragma once
 
-// The steps of world construction that tests reach on their own: trait
-// lookup, disc references, the engine frame and the arc of a segment.
+// The steps of world construction that tests and the stadium description
+// reach on their own: trait lookup, disc references, the engine frame, the
+// arc of a segment, a player's disc and the World of a decoded text.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "vexlo/stadium.hpp"
 #include "vexlo/world.hpp"
 #include "records.hpp"
 
@@ -35,5 +37,13 @@ Vec2 engine_point(const RawPoint& p);
 // resolved properties: orientation, bias side, and the arc when the curve
 // asks for one.
 Segment make_segment(Vec2 e0, Vec2 e1, const Props& props);
+
+// A player of `team` (its flag) at rest at the origin, "playerPhysics" over
+// the defaults.
+Disc player_disc(const RawPlayerPhysics& physics, std::int64_t team);
+
+// The World of a decoded stadium (see world_from_vxs), or the construction
+// error.
+WorldOrError build_world(const RawStadium& st, std::uint64_t n_red, std::uint64_t n_blue);
 
 }  // namespace vexlo::stadium

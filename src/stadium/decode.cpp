@@ -312,6 +312,31 @@ bool Handler::value(const Scalar& v) {
             if (!str) break;
             *static_cast<std::int64_t*>(e.dest) |= flag::bits_of(*v.s);
             return true;
+        case Want::Size: {
+            auto& size = *static_cast<std::optional<double>*>(e.dest);
+            size.reset();
+            if (v.is_number()) size = v.number();
+            return true;
+        }
+        case Want::Shown: {
+            auto& shown = *static_cast<std::optional<bool>*>(e.dest);
+            shown.reset();
+            if (!null) shown = !(v.type == Scalar::Type::Bool && !v.b);
+            return true;
+        }
+        case Want::Colour: {
+            auto& colour = *static_cast<std::optional<std::optional<std::string>>*>(e.dest);
+            colour.reset();
+            if (str) {
+                colour.emplace(std::move(*v.s));
+            } else if (!null) {
+                colour.emplace();
+            }
+            return true;
+        }
+        case Want::Backdrop:
+            static_cast<std::optional<RawBackground>*>(e.dest)->reset();
+            return true;
         case Want::Point:
         case Want::Traits:
         case Want::Object:
@@ -385,6 +410,31 @@ bool Handler::plan(bool array, Frame& f) {
         case Want::Coordinate:
             if (frames_.back().seen >= 2) return trailing_in_point(frames_.back());
             return wrong();
+        // A drawing property given as a container: taken, its contents skipped.
+        case Want::Size:
+            static_cast<std::optional<double>*>(e.dest)->reset();
+            f.type = FrameType::Skip;
+            return true;
+        case Want::Shown:
+            *static_cast<std::optional<bool>*>(e.dest) = true;
+            f.type = FrameType::Skip;
+            return true;
+        case Want::Colour:
+            static_cast<std::optional<std::optional<std::string>>*>(e.dest)->emplace();
+            f.type = FrameType::Skip;
+            return true;
+        case Want::Backdrop: {
+            auto& backdrop = *static_cast<std::optional<RawBackground>*>(e.dest);
+            backdrop.reset();
+            if (array) {
+                f.type = FrameType::Skip;
+                return true;
+            }
+            f.type = FrameType::Object;
+            f.kind = e.kind;
+            f.target = &backdrop.emplace();
+            return true;
+        }
         case Want::Number:
         case Want::OptNumber:
         case Want::Index:
@@ -460,6 +510,10 @@ bool Handler::key(json::string_t& k) {
     }
     if (field == nullptr) {
         expect_ = {Want::Any, Kind::Stadium, nullptr};
+        return true;
+    }
+    if (drawing_only(field->want)) {
+        expect_ = {field->want, field->kind, field->locate(base)};
         return true;
     }
     if ((top.seen & (1u << bit)) != 0) return reject("duplicate field `" + k + "`", tr_.consumed);

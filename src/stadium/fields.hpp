@@ -32,9 +32,17 @@ enum class Want : std::uint8_t {
     Coordinate,  // one number of a point
     FlagName,    // one string of a flag list
     Any,         // the value of an unknown key, skipped
+    // Drawing only: every value is taken, none refused, and a key given
+    // again replaces the earlier value (null: absent).
+    Size,        // a number, else absent
+    Shown,       // "vis": false hides, anything else shows
+    Colour,      // a string, else given without a colour
+    Backdrop,    // "bg": a record of `kind` when an object, else absent
 };
 
-enum class Kind : std::uint8_t { Stadium, Props, Vertex, Segment, Plane, Disc, Goal, PlayerPhysics };
+inline bool drawing_only(Want want) { return want >= Want::Size; }
+
+enum class Kind : std::uint8_t { Stadium, Props, Vertex, Segment, Plane, Disc, Goal, PlayerPhysics, Background };
 
 struct Field {
     std::string_view key;
@@ -73,6 +81,9 @@ constexpr Field STADIUM_FIELDS[] = {
     {"ballPhysics", Want::Ball, false, member<S, &S::ball_physics>},
     {"redSpawnPoints", Want::Points, false, member<S, &S::red_spawn_points>},
     {"blueSpawnPoints", Want::Points, false, member<S, &S::blue_spawn_points>},
+    {"width", Want::Size, false, member<S, &S::width>},
+    {"height", Want::Size, false, member<S, &S::height>},
+    {"bg", Want::Backdrop, false, member<S, &S::background>, Kind::Background},
 };
 
 constexpr Field PROPS_FIELDS[] = {
@@ -84,6 +95,8 @@ constexpr Field PROPS_FIELDS[] = {
     {"damping", Want::OptNumber, false, member<Props, &Props::damping>},
     {"bias", Want::OptNumber, false, member<Props, &Props::bias>},
     {"curve", Want::OptNumber, false, member<Props, &Props::curve>},
+    {"vis", Want::Shown, false, member<Props, &Props::visible>},
+    {"color", Want::Colour, false, member<Props, &Props::color>},
 };
 
 constexpr Field VERTEX_FIELDS[] = {
@@ -127,6 +140,13 @@ constexpr Field PLAYER_FIELDS[] = {
     {"kickback", Want::OptNumber, false, member<PP, &PP::kickback>},
 };
 
+using B = RawBackground;
+constexpr Field BACKGROUND_FIELDS[] = {
+    {"width", Want::Size, false, member<B, &B::width>},
+    {"height", Want::Size, false, member<B, &B::height>},
+    {"kickOffRadius", Want::Size, false, member<B, &B::kick_off_radius>},
+};
+
 struct RecordType {
     std::string_view expected;            // as messages name it
     std::span<const Field> fields;        // own keys, in field order
@@ -144,6 +164,7 @@ inline const RecordType RECORDS[] = {
     {"struct RawDisc", DISC_FIELDS, props_of<RawDisc>, append<RawDisc>},
     {"struct RawGoal", GOAL_FIELDS, nullptr, append<RawGoal>},
     {"struct RawPlayerPhysics", PLAYER_FIELDS, nullptr, nullptr},
+    {"struct RawBackground", BACKGROUND_FIELDS, nullptr, nullptr},
 };
 
 inline const RecordType& record(Kind k) { return RECORDS[static_cast<std::size_t>(k)]; }
@@ -166,7 +187,11 @@ inline std::string expected_text(Want want, Kind kind) {
         case Want::Array:
         case Want::Points:
         case Want::Ball:
-        case Want::Any: break;
+        case Want::Any:
+        case Want::Size:
+        case Want::Shown:
+        case Want::Colour:
+        case Want::Backdrop: break;
     }
     return "a sequence";
 }

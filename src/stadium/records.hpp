@@ -31,6 +31,11 @@ struct Props {
     std::optional<double> damping;
     std::optional<double> bias;
     std::optional<double> curve;
+    // Drawing only, read leniently: any value but null counts as given (and
+    // hides the trait's), so a drawing property can never refuse a text.
+    // "vis": shown unless exactly `false`. "color": the text when a string.
+    std::optional<bool> visible;
+    std::optional<std::optional<std::string>> color;
 
     // Property by property: `own` where present, else `trait`'s (if any).
     // Flag lists are taken whole from one side, never merged.
@@ -68,6 +73,13 @@ struct RawGoal {
     std::string team;
 };
 
+// The painted pitch ("bg"); each size is kept only when it is a number.
+struct RawBackground {
+    std::optional<double> width;
+    std::optional<double> height;
+    std::optional<double> kick_off_radius;
+};
+
 struct RawPlayerPhysics {
     std::optional<double> radius;
     std::optional<double> inv_mass;
@@ -99,6 +111,11 @@ struct RawStadium {
     BallPhysics ball_physics;
     std::vector<RawPoint> red_spawn_points;
     std::vector<RawPoint> blue_spawn_points;
+    // Drawing only (a later key replaces an earlier one, any value is taken):
+    // the declared half size when a number, and "bg" when an object.
+    std::optional<double> width;
+    std::optional<double> height;
+    std::optional<RawBackground> background;
 };
 
 }  // namespace vexlo::stadium

@@ -1,11 +1,13 @@
 // World construction: the built-in stadium's values, arcs and their bounds,
 // orientation and bias, traits over defaults, ball references and the
-// construction errors in their order.
+// construction errors in their order; the stadium description built beside it.
 
 #include <gtest/gtest.h>
 
+#include <numbers>
 #include <string>
 
+#include "physics/geometry.hpp"
 #include "vexlo/classic.hpp"
 #include "stadium_test_helpers.hpp"
 
@@ -248,6 +250,98 @@ TEST(StadiumBuild, GoalsSpawnPointsAndPlayers) {
                     d.kick_strength == 8 && d.kickback == 9);
     }
     EXPECT_EQ(w.kick_cooldown.size(), 4u);
+}
+
+StadiumDescription describe(std::string_view text) {
+    auto result = describe_stadium(text);
+    if (auto* error = std::get_if<std::string>(&result)) {
+        ADD_FAILURE() << "unexpected error: " << *error << "\nfor: " << text;
+        return StadiumDescription{};
+    }
+    return std::get<StadiumDescription>(std::move(result));
+}
+
+TEST(StadiumDescription, ClassicAsTheEngineBuildsIt) {
+    const StadiumDescription d = describe(CLASSIC_STADIUM);
+    const World w = build(CLASSIC_STADIUM);
+    ASSERT_EQ(d.walls.size(), w.segments.size());
+    for (std::size_t i = 0; i < d.walls.size(); ++i) {
+        EXPECT_EQ(std::memcmp(&d.walls[i].segment, &w.segments[i], sizeof(Segment)), 0) << i;
+        EXPECT_EQ(d.walls[i].visible, i < 6) << i;  // the net pieces; barrier and boundary hidden
+    }
+    EXPECT_EQ(d.walls[0].turn, std::numbers::pi / 2);
+    EXPECT_EQ(d.walls[8].turn, std::numbers::pi);
+    EXPECT_EQ(d.walls[1].turn, 0.0);
+    EXPECT_EQ(d.ball_walls, wall_segments(w));
+    EXPECT_EQ(d.planes.size(), 6u);
+    EXPECT_EQ(d.goals.size(), 2u);
+    ASSERT_EQ(d.discs.size(), 4u);
+    const std::vector<std::array<double, 3>> posts = obstacle_discs(w);
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_TRUE(d.discs[i].obstacle);
+        EXPECT_EQ(d.discs[i].color, i < 2 ? "CCCCFF" : "FFCCCC");
+        EXPECT_EQ((std::array<double, 3>{d.discs[i].disc.pos.x, d.discs[i].disc.pos.y, d.discs[i].disc.radius}),
+                  posts[i]);
+    }
+    EXPECT_TRUE(d.ball_radius == 10 && d.player_radius == 15 && d.spawn_distance == 277.5);
+    EXPECT_TRUE(d.kick_rate_min == w.kick_rate_min && d.kick_rate_cost == w.kick_rate_cost &&
+                d.kick_rate_cap == w.kick_rate_cap);
+    EXPECT_TRUE(d.width == 420.0 && d.height == 200.0);
+    ASSERT_TRUE(d.pitch.has_value());
+    EXPECT_TRUE(d.pitch->half_width == 370 && d.pitch->half_height == 170 && d.pitch->kick_off_radius == 75);
+}
+
+TEST(StadiumDescription, DrawingPropertiesFollowTraitsAndTheBall) {
+    const StadiumDescription d = describe(
+        R"({"traits":{"h":{"vis":false,"color":"ABCDEF"}},"ballPhysics":"disc1",)"
+        R"("vertexes":[{"x":0,"y":0},{"x":1,"y":0}],"segments":[{"v0":0,"v1":1,"trait":"h"},)"
+        R"({"v0":0,"v1":1,"trait":"h","vis":0},{"v0":0,"v1":1,"trait":"h","vis":null},{"v0":0,"v1":1,"vis":[]},)"
+        R"({"v0":0,"v1":1,"curve":-90}],)"
+        R"("discs":[{"trait":"h","color":null},{"color":"BA11"},{"color":7},{"trait":"h","color":[1,2,3]},)"
+        R"({"cMask":["wall"],"color":"C"}],"playerPhysics":{"radius":21},"bg":{"width":5,"height":6}})");
+    ASSERT_EQ(d.walls.size(), 5u);
+    EXPECT_TRUE(!d.walls[0].visible && d.walls[1].visible && !d.walls[2].visible && d.walls[3].visible);
+    EXPECT_EQ(d.walls[4].turn, std::numbers::pi / 2);  // a negative curve keeps its ends and turns as much
+    EXPECT_VEC_BITS(d.walls[4].segment.v0, 0.0, -0.0);
+    ASSERT_EQ(d.discs.size(), 4u);  // disc 1 is the ball's
+    EXPECT_EQ(d.discs[0].color, "ABCDEF");
+    EXPECT_EQ(d.discs[1].color, std::nullopt);
+    EXPECT_EQ(d.discs[2].color, std::nullopt);  // an own value of another type hides the trait's
+    EXPECT_TRUE(d.discs[3].color == "C" && !d.discs[3].obstacle && d.discs[0].obstacle);
+    EXPECT_TRUE(d.ball_radius == 10 && d.player_radius == 21);
+    EXPECT_TRUE(d.pitch.has_value() && d.pitch->kick_off_radius == 0.0 && !d.width && !d.height);
+}
+
+TEST(StadiumDescription, DrawingDataNeverRefusesAText) {
+    // Any value, any number of times: the later one counts, null or another type is absent.
+    const std::pair<std::string, bool> cases[] = {
+        {R"("width":"w","height":[1,{"x":[]}],"bg":7)", false},
+        {R"("width":true,"bg":[{"width":1}])", false},
+        {R"("bg":{"width":{"a":1},"height":2,"kickOffRadius":"r","width":null},"bg":null)", false},
+        {R"("width":1,"width":null,"height":2,"bg":{"width":3,"height":4},"bg":"x")", true}};
+    for (const auto& [drawing, has_height] : cases) {
+        SCOPED_TRACE(drawing);
+        const std::string text = R"({"vertexes":[{"x":0,"y":0},{"x":1,"y":0}],)"
+                                 R"("segments":[{"v0":0,"v1":1,"vis":"no","vis":{},"color":[]}],)"
+                                 R"("discs":[{"color":{},"color":"A","vis":1}],)" + drawing + "}";
+        const StadiumDescription d = describe(text);
+        EXPECT_TRUE(!d.width && !d.pitch && d.walls.size() == 1 && d.walls[0].visible);
+        EXPECT_EQ(d.discs.size(), 1u);
+        EXPECT_EQ(d.discs.empty() ? std::nullopt : d.discs[0].color, "A");
+        EXPECT_EQ(d.height.has_value(), has_height);
+    }
+    const StadiumDescription twice = describe(R"({"width":1,"width":8,"height":2,"bg":{"width":3,"height":4}})");
+    EXPECT_TRUE(twice.width == 8.0 && twice.height == 2.0 && twice.pitch && twice.pitch->half_height == 4.0);
+}
+
+TEST(StadiumDescription, RefusesWhatTheWorldRefuses) {
+    for (const char* bad : {"{", R"({"ballPhysics":"disc0"})", R"({"segments":[{"v0":0,"v1":1}]})",
+                            R"({"discs":[{"radius":"1","color":"A"}]})"}) {
+        SCOPED_TRACE(bad);
+        const auto result = describe_stadium(bad);
+        ASSERT_TRUE(std::holds_alternative<std::string>(result));
+        EXPECT_EQ(std::get<std::string>(result), error_of(bad));
+    }
 }
 
 }  // namespace

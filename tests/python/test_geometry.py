@@ -1,4 +1,4 @@
-"""goals, wall_segments and obstacle_discs."""
+"""goals, wall_segments and obstacle_discs, and the module's stadium description."""
 import inspect
 import json
 
@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 from conftest import BLUE, RED, actions
+import vexlo_core
 from vexlo_core import VecEnv
 
 # Planes, straight and curved segments and discs whose masks do or do not meet
@@ -140,3 +141,51 @@ def test_environment_zero_and_current_positions():
     env.wall_segments()[:] = 0
     env.goals()[2][:] = 0
     assert np.array_equal(env.wall_segments(), walls) and env.goals()[2].tolist() == [RED, 0, BLUE]
+
+
+def test_description_matches_the_engine_queries():
+    """describe_stadium, module level, gives the rows a VecEnv of the same text gives."""
+    describe_stadium = vexlo_core.describe_stadium
+    for text in (json.dumps(CRAFTED), vexlo_core.CLASSIC_VXS, "{}"):
+        d = describe_stadium(text)
+        env = VecEnv.from_vxs(text, 1, 1, 1)
+        assert_array(d["ball_walls"], np.float64, env.wall_segments())
+        for got, want in zip((d["goals"]["p0"], d["goals"]["p1"], d["goals"]["team"]), env.goals()):
+            assert_array(got, want.dtype, want)
+        discs = d["discs"]
+        posts = np.hstack([discs["pos"], discs["radius"][:, None]])[discs["obstacle"]]
+        assert_array(posts.copy(), np.float64, env.obstacle_discs())
+        seg = d["segments"]
+        n = len(seg["v0"])
+        assert seg["v0"].shape == seg["center"].shape == (n, 2) and seg["visible"].dtype == np.bool_
+        assert seg["c_mask"].dtype == np.int64 and d["planes"]["normal"].shape == (len(d["planes"]["dist"]), 2)
+        assert len(discs["color"]) == len(discs["radius"])
+    # The arcs of CRAFTED: curve 90 is a quarter turn, curve 5 is straight.
+    seg = describe_stadium(json.dumps(CRAFTED))["segments"]
+    np.testing.assert_allclose(seg["turn"], [0, 0, np.pi / 2, 0])
+    np.testing.assert_allclose(np.hypot(*(seg["v0"][2] - seg["center"][2])), seg["radius"][2])
+    assert seg["visible"].all() and describe_stadium("{}")["pitch"] is None
+
+
+def test_flag_names_and_defaults():
+    assert dict(vexlo_core.COLLISION_FLAGS) == {"ball": 1, "red": RED, "blue": BLUE, "redKO": 8, "blueKO": 16,
+                                                "wall": 32, "all": 63, "kick": 64, "score": 128}
+    with pytest.raises(TypeError):
+        vexlo_core.COLLISION_FLAGS["ball"] = 2
+    d = vexlo_core.describe_stadium(vxs=vexlo_core.CLASSIC_VXS)
+    assert (d["spawn_distance"], d["kick_rate_limit"], d["ball_radius"], d["player_radius"]) == (277.5, (2, 0, 1),
+                                                                                                 10.0, 15.0)
+    assert (d["width"], d["height"], d["pitch"]) == (420.0, 200.0, (370.0, 170.0, 75.0))
+    custom = vexlo_core.describe_stadium('{"spawnDistance": 100, "width": "w"}')
+    assert custom["spawn_distance"] == 100.0 and custom["width"] is None
+
+
+@pytest.mark.parametrize("text", ["{", '{"ballPhysics":"disc0"}', '{"name":"\ud800"}', '{"width":NaN}'])
+def test_description_refuses_as_from_vxs(text):
+    with pytest.raises(ValueError) as want:
+        VecEnv.from_vxs(text, 1, 1, 1)
+    with pytest.raises(ValueError) as got:
+        vexlo_core.describe_stadium(text)
+    assert str(got.value) == str(want.value)
+    with pytest.raises(TypeError, match="argument 'vxs': expected str"):
+        vexlo_core.describe_stadium(b"{}")

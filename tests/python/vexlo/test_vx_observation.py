@@ -59,9 +59,8 @@ class TestLayout:
         # One tick ahead moves by the current velocity (view units), then it slows down.
         np.testing.assert_allclose(step, np.array(BALL_V) / 370, rtol=1e-5)
         assert 1.0 < np.linalg.norm(ahead[1] - ball) / np.linalg.norm(step) < 10.0
-        if hasattr(env.core, "predict_ball"):
-            engine = env.core.predict_ball([1, 10])[0]
-            np.testing.assert_allclose(ahead, env.view.pos(engine), rtol=1e-6)
+        engine = env.core.predict_ball([1, 10])[0]
+        np.testing.assert_allclose(ahead, env.view.pos(engine), rtol=1e-6)
 
     @pytest.mark.parametrize("n_red,n_blue,team,lookahead,vxs", [
         (1, 1, "red", (8,), None), (3, 2, "blue", (1, 5, 9), None), (2, 3, "red", (), None),

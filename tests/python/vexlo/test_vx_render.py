@@ -53,12 +53,11 @@ class TestField:
         ref = vexlo.Field.from_vxs(vexlo.CLASSIC_VXS)
         np.testing.assert_array_equal(f.goal_p0, ref.goal_p0)
         np.testing.assert_array_equal(f.goal_team, ref.goal_team)
-        if hasattr(core, "wall_segments"):
-            np.testing.assert_array_equal(np.sort(f.walls, axis=0), np.sort(ref.walls, axis=0))
-            np.testing.assert_array_equal(np.sort(core.obstacle_discs(), axis=0), np.sort(ref.posts, axis=0))
+        np.testing.assert_array_equal(np.sort(f.walls, axis=0), np.sort(ref.walls, axis=0))
+        np.testing.assert_array_equal(np.sort(core.obstacle_discs(), axis=0), np.sort(ref.posts, axis=0))
 
-    @pytest.mark.parametrize("width,height", [(None, None), (30000, 30000), (1e308, 200), (float("nan"), 200),
-                                              (float("inf"), 200), (0, 200), (-420, -200), ("wide", 200)])
+    @pytest.mark.parametrize("width,height", [(None, None), (30000, 30000), (1e308, 200), (0, 200),
+                                              (-420, -200), ("wide", 200), ([420], {"h": 200}), (True, 200)])
     def test_unusable_declared_size_falls_back_to_the_geometry(self, width, height):
         raw = json.loads(vexlo.CLASSIC_VXS)
         raw.pop("width"), raw.pop("height")
@@ -73,6 +72,34 @@ class TestField:
         field = vexlo.Field.from_vxs(json.dumps(raw))
         assert field.extent == (-500.0, 500.0, -300.0, 300.0)
         assert field.geometry_extent() == (-378.0, 378.0, -72.0, 72.0)
+
+    def test_text_refused_as_the_engine_refuses_it(self):
+        # NaN is no JSON number: the engine refuses the text, whatever it is for.
+        text = vexlo.CLASSIC_VXS.replace('"width":420', '"width":NaN')
+        messages = []
+        for build in (vexlo.Field.from_vxs, lambda t: vexlo_core.VecEnv.from_vxs(t, 1, 1, 1)):
+            with pytest.raises(ValueError, match=r"^bad \.vxs JSON: ") as err:
+                build(text)
+            messages.append(str(err.value))
+        assert messages[0] == messages[1]
+
+    def test_drawing_follows_the_text(self):
+        raw = json.loads(vexlo.CLASSIC_VXS)
+        raw["traits"] = {"hidden": {"vis": False, "color": "123456"}}
+        raw["segments"][1].update(trait="hidden")  # a straight net back, now hidden
+        raw["segments"][0].update(trait="hidden", vis=0)  # its own value wins (and 0 is not false)
+        raw["discs"][1].update(trait="hidden", color=None)  # null: the trait's colour
+        raw["discs"][2].update(color=[1, 2, 3])  # not a string: no colour
+        raw["bg"] = {"width": 300, "height": "tall"}  # an unusable pitch is not drawn
+        raw["discs"][0]["radius"] = 12.5  # the ball's disc
+        raw["playerPhysics"] = {"radius": 20}
+        f = vexlo.Field.from_vxs(json.dumps(raw))
+        assert sorted(len(p) for p in f.lines) == [2, 24, 24, 24, 24]
+        assert f.post_colors == ("123456", None, "FFCCCC", "FFCCCC")
+        assert f.pitch is None and (f.ball_radius, f.player_radius) == (12.5, 20.0)
+        r = vexlo.Renderer(f)
+        assert (r.ball_radius, r.player_radius) == (12.5, 20.0)
+        assert vexlo.Renderer(f, ball_radius=3).ball_radius == 3.0
 
     @pytest.mark.parametrize("curve", [90.0, -90.0, 180.0, 270.0, -300.0])
     def test_arcs_have_the_curve_angle(self, curve):
@@ -92,6 +119,7 @@ class TestField:
     def test_straight_and_degenerate_curves(self):
         assert len(vexlo.field.arc_points((0, 0), (1, 0), None)) == 2
         assert len(vexlo.field.arc_points((0, 0), (1, 0), 5.0)) == 2  # below the arc range
+        assert len(vexlo.field.arc_points((0, 0), (1, 0), float("nan"))) == 2
 
 
 class TestRendering:
