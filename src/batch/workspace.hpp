@@ -6,7 +6,7 @@
 
 #include "physics/lane_tick.hpp"
 
-namespace vexlo::py {
+namespace vexlo {
 
 // A batch's working memory for the lane-parallel ticks and predictions (see
 // LaneWorkspace): made by the first call that needs it, kept for the next
@@ -59,4 +59,4 @@ private:
     LaneWorkspace* workspace_ = nullptr;
 };
 
-}  // namespace vexlo::py
+}  // namespace vexlo
