@@ -125,7 +125,7 @@ TEST(Batch, RolloutAndPredictionAreTheScalarOnesPerWorld) {
 std::vector<double> run_everything(std::size_t workers) {
     set_worker_count(workers);
     EXPECT_EQ(worker_count(), workers);
-    Batch b = make(37, 3, 3);  // lane groups that do not divide the batch
+    Batch b = make(501, 3, 3);  // work for every thread; lane groups that do not divide it
     scatter(b, 4);
     std::mt19937_64 rng(5);
     std::vector<std::int8_t> scored(b.n_envs());

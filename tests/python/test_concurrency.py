@@ -77,11 +77,12 @@ def test_one_worker_equals_many():
 
 
 def digest_of_a_sequence():
-    env = VecEnv(37, 3, 3, tick_skip=4)  # lane groups that do not divide the batch
+    # Enough work for every thread to take part; lane groups that do not divide the batch.
+    env = VecEnv(1001, 3, 3, tick_skip=4)
     rng = np.random.default_rng(4)
     parts = []
-    for _ in range(30):
-        parts.append(env.physics_step(rng.integers(-2, 3, size=(37, 6, 3)).astype(np.int64)))
+    for _ in range(10):
+        parts.append(env.physics_step(rng.integers(-2, 3, size=(1001, 6, 3)).astype(np.int64)))
     env.rollout_bench(40)
     parts += [*env.snapshot(), env.predict_ball([0, 9, 200])]
     return b"".join(x.tobytes() for x in parts)
