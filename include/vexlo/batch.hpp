@@ -88,7 +88,8 @@ public:
     StopCheck() = default;
     template <class F>
         requires(!std::is_same_v<std::remove_cvref_t<F>, StopCheck>)
-    StopCheck(F& f) : fn_([](void* c) { return static_cast<bool>((*static_cast<F*>(c))()); }), context_(&f) {}
+    StopCheck(F& f)
+        : fn_([](void* c) { return static_cast<bool>((*static_cast<F*>(c))()); }), context_(&f) {}
     bool operator()() const { return fn_ != nullptr && fn_(context_); }
 
 private:

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "numpy_api.hpp"
@@ -49,14 +48,6 @@ struct ArrayArg {
     int ndim = 0;
     const npy_intp* shape = nullptr;
     const npy_intp* strides = nullptr;
-
-    // Element at byte offset `offset` from the start, for any alignment.
-    template <class T>
-    T read(std::ptrdiff_t offset) const {
-        T value;
-        std::memcpy(&value, data + offset, sizeof(T));
-        return value;
-    }
 
     // The array as the batch reads it, in place (Rank is the checked ndim).
     template <class T, int Rank>

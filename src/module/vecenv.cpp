@@ -109,8 +109,8 @@ PyObject* vecenv_from_vxs(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     Py_ssize_t length = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(objs[0], &length);
     if (utf8 == nullptr) return refuse_unencodable(objs[0]);
-    return wrap_batch(&VecEnvType,
-                      Batch::from_stadium(std::string_view(utf8, static_cast<std::size_t>(length)), d));
+    const std::string_view text(utf8, static_cast<std::size_t>(length));
+    return wrap_batch(&VecEnvType, Batch::from_stadium(text, d));
 }
 
 PyObject* vecenv_n_envs(Batch& b, PyObject* const*) { return PyLong_FromSize_t(b.n_envs()); }

@@ -35,7 +35,8 @@ PyMethodDef METHODS[] = {
     {"reset_mask", as_cfunction(method<Exclusive, &MASK_SIGNATURE, vecenv_reset_mask>), FASTCALL,
      "reset_mask($self, mask)\n--\n\n"
      "Reset only the envs whose mask entry is true (gym-style auto-reset)."},
-    {"physics_step", as_cfunction(method<Exclusive, &STEP_SIGNATURE, vecenv_physics_step>), FASTCALL,
+    {"physics_step", as_cfunction(method<Exclusive, &STEP_SIGNATURE, vecenv_physics_step>),
+     FASTCALL,
      "physics_step($self, actions)\n--\n\n"
      "Advance all envs by `tick_skip` physics ticks using already-parsed engine\n"
      "actions `(N, P, 3)` = (dx, dy, kick). No reward, no obs, no auto-reset.\n"
@@ -52,12 +53,14 @@ PyMethodDef METHODS[] = {
      "(they're not part of the observed state). This is the engine primitive behind\n"
      "arbitrary `StateMutator`s \u2014 random kickoffs, scenario drills, replay states \u2014\n"
      "so episodes no longer have to begin from the fixed kickoff."},
-    {"set_kick_rate_limit", as_cfunction(method<Exclusive, &RATE_SIGNATURE, vecenv_set_kick_rate_limit>), FASTCALL,
+    {"set_kick_rate_limit", as_cfunction(method<Exclusive, &RATE_SIGNATURE, vecenv_set_kick_rate_limit>),
+     FASTCALL,
      "set_kick_rate_limit($self, min, cost, cap)\n--\n\n"
      "Set the kickRateLimit (min, rate-cost, burst-cap) for every env. Mirrors a\n"
      "Vexlo room's `setKickRateLimit`; needed to re-simulate replays from rooms that\n"
      "changed it (e.g. the Orlo ladder uses min=6). Default is min=2."},
-    {"set_player_cmask", as_cfunction(method<Exclusive, &CMASK_SIGNATURE, vecenv_set_player_cmask>), FASTCALL,
+    {"set_player_cmask", as_cfunction(method<Exclusive, &CMASK_SIGNATURE, vecenv_set_player_cmask>),
+     FASTCALL,
      "set_player_cmask($self, mask)\n--\n\n"
      "Set every player disc's collision mask (cMask). Used to enable/disable the kickoff\n"
      "barrier: during a kickoff the non-kicking team is held behind the centre semicircle\n"
@@ -88,13 +91,15 @@ PyMethodDef METHODS[] = {
      "fixed discs the ball collides with). The ball/players bounce off these, so an obs that\n"
      "can't see them lets the bot get blocked by a post while chasing. Static per stadium;\n"
      "the ball/players themselves are dynamic and already in the obs, so they're excluded."},
-    {"predict_ball", as_cfunction(method<Shared, &PREDICT_SIGNATURE, vecenv_predict_ball>), FASTCALL,
+    {"predict_ball", as_cfunction(method<Shared, &PREDICT_SIGNATURE, vecenv_predict_ball>),
+     FASTCALL,
      "predict_ball($self, offsets)\n--\n\n"
      "Deterministic ball-trajectory prediction (players ignored): future ball positions at\n"
      "the given ascending tick `offsets`, shape `(N, K, 2)`. Lets a map-agnostic obs feed the\n"
      "policy \"where the ball will be\" \u2014 lookahead a tiny memoryless net can't learn implicitly,\n"
      "and exactly what's needed to read wall/corner rebounds. Exact until a player touches it."},
-    {"rollout_bench", as_cfunction(method<Exclusive, &BENCH_SIGNATURE, vecenv_rollout_bench>), FASTCALL,
+    {"rollout_bench", as_cfunction(method<Exclusive, &BENCH_SIGNATURE, vecenv_rollout_bench>),
+     FASTCALL,
      "rollout_bench($self, n_steps)\n--\n\n"
      "Benchmark: run `n_steps` ticks of every env entirely in native code, with no "
      "Python in the loop; returns the number of ticks simulated."},

@@ -32,7 +32,8 @@ void scatter(Batch& b, std::uint64_t seed) {
         return lo + (hi - lo) * static_cast<double>(rng() % 10001) / 10000.0;
     };
     const std::size_t n = b.n_envs(), p = b.n_players();
-    std::vector<double> ball_pos(2 * n), ball_vel(2 * n), player_pos(2 * n * p), player_vel(2 * n * p);
+    std::vector<double> ball_pos(2 * n), ball_vel(2 * n);
+    std::vector<double> player_pos(2 * n * p), player_vel(2 * n * p);
     for (std::size_t e = 0; e < n; ++e) {
         const double side = e % 2 == 0 ? 1.0 : -1.0;
         ball_pos[2 * e] = e % 3 == 0 ? side * 340.0 : uniform(-300, 300);
@@ -87,7 +88,8 @@ TEST(Batch, StepIsTheScalarTickPerWorldStoppingAtTheFirstGoal) {
                 in[p] = PlayerInput{a.view(e, p, 0), a.view(e, p, 1), a.view(e, p, 2)};
             std::int8_t want = -1;
             for (std::uint64_t t = 0; t < b.tick_skip() && want < 0; ++t) {
-                if (auto conceded = reference[e].step(in)) want = static_cast<std::int8_t>(*conceded);
+                if (auto conceded = reference[e].step(in))
+                    want = static_cast<std::int8_t>(*conceded);
             }
             goals += want >= 0;
             EXPECT_EQ(scored[e], want) << "env " << e << " call " << call;
@@ -116,8 +118,8 @@ TEST(Batch, RolloutAndPredictionAreTheScalarOnesPerWorld) {
     for (std::size_t e = 0; e < reference.size(); ++e) {
         std::vector<Vec2> want(offsets.size());
         predict_ball(reference[e], plan, want);
-        EXPECT_EQ(std::memcmp(want.data(), &out[e * offsets.size() * 2], want.size() * sizeof(Vec2)), 0)
-            << "env " << e;
+        const double* got = &out[e * offsets.size() * 2];
+        EXPECT_EQ(std::memcmp(want.data(), got, want.size() * sizeof(Vec2)), 0) << "env " << e;
     }
 }
 
@@ -234,7 +236,8 @@ TEST(Batch, LongCallsStopWhereTheCheckSaysSo) {
     EXPECT_FALSE(stopped.rollout(3000, stop_at_first));
     EXPECT_EQ(asked, 1);
     ASSERT_TRUE(whole.rollout(1024));
-    for (std::size_t e = 0; e < 4096; e += 455) EXPECT_TRUE(same_state(stopped.world(e), whole.world(e)));
+    for (std::size_t e = 0; e < 4096; e += 455)
+        EXPECT_TRUE(same_state(stopped.world(e), whole.world(e))) << e;
 
     asked = 0;
     auto never = [&] { return ++asked < 0; };
