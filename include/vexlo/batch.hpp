@@ -135,6 +135,7 @@ public:
     static BatchOrError from_stadium(std::string_view vxs, const BatchSizes& sizes);
     static BatchOrError classic(const BatchSizes& sizes);
 
+    // A batch moved from may only be destroyed.
     Batch(Batch&&) noexcept;
     Batch& operator=(Batch&&) = delete;
     ~Batch();

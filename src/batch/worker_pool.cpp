@@ -97,7 +97,8 @@ public:
     // Lets the workers end once they are out of work. A caller still holding
     // the pool gets its items done all the same: run() hands out every chunk
     // to whoever takes part, the calling thread included.
-    void retire() {
+    void retire(Pool* retired_before) {
+        next_retired_ = retired_before;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             retired_ = true;
@@ -184,6 +185,7 @@ private:
     std::condition_variable done_;
     Job* job_ = nullptr;
     bool retired_ = false;
+    Pool* next_retired_ = nullptr;  // keeps every retired pool reachable, as a list
     // Atomic as well, so that a spinning thread can watch them without the lock.
     std::atomic<std::uint64_t> generation_{0};
     std::atomic<std::size_t> active_{0};
@@ -194,6 +196,7 @@ private:
 std::atomic<Pool*> g_pool{nullptr};
 std::mutex g_create_mutex;
 std::size_t g_requested = 0;  // guarded by g_create_mutex; 0: one per processor
+Pool* g_retired = nullptr;     // guarded by g_create_mutex
 
 // A forked child has only the thread that called fork: the parent's workers
 // do not exist there and its mutexes may be held by threads that are gone.
@@ -234,7 +237,8 @@ void set_worker_count(std::size_t n) {
     if (old == nullptr || old->participants() == wanted) return;
     // The next call makes the new pool; the old one is left to its callers.
     g_pool.store(nullptr, std::memory_order_release);
-    old->retire();
+    old->retire(g_retired);
+    g_retired = old;
 }
 
 std::size_t worker_count() { return instance().participants(); }
