@@ -18,33 +18,26 @@ Ref ticks_in_all(std::size_t n, std::uint64_t n_steps) {
     return Ref(PyNumber_Multiply(n_obj.get(), steps_obj.get()));
 }
 
-// The interpreter lock of a thread that gave it up, taken back by lock() or
-// for the length of a call. No destructor takes it back: the interpreter may
-// end the thread right there (at exit, a daemon thread) by unwinding its
-// stack, which must not start inside a destructor.
-class ReleasedLock {
-public:
-    ReleasedLock() : saved_(PyEval_SaveThread()) {}
-    ReleasedLock(const ReleasedLock&) = delete;
-    ReleasedLock& operator=(const ReleasedLock&) = delete;
-
-    // Forgotten before the lock is asked for, so that such an unwind finds
-    // nothing more to give back.
-    void lock() {
-        if (PyThreadState* state = std::exchange(saved_, nullptr)) PyEval_RestoreThread(state);
+// The interpreter lock of a call that gave it up for its work. An
+// exception that leaves the call with the lock still given up (saved is
+// set) takes it back here and drops the call's result.
+struct LockRecovery {
+    PyThreadState*& saved;
+    PyObject* result;
+    ~LockRecovery() {
+        if (saved == nullptr) return;
+        PyEval_RestoreThread(saved);
+        Py_DECREF(result);
     }
-
-    template <class F>
-    auto locked_for(F f) {
-        lock();
-        auto result = f();
-        saved_ = PyEval_SaveThread();
-        return result;
-    }
-
-private:
-    PyThreadState* saved_;
 };
+
+bool finalizing() {
+#if PY_VERSION_HEX >= 0x030D0000
+    return Py_IsFinalizing();
+#else
+    return _Py_IsFinalizing();
+#endif
+}
 
 }  // namespace
 
@@ -91,21 +84,25 @@ PyObject* vecenv_rollout_bench(Batch& b, PyObject* const* args) {
     // this thread there, the unwind must not drop references without the
     // lock. The result is then simply not freed.
     PyObject* result = total.release();
-    bool finished = false;
-    ReleasedLock unlocked;
-    auto interrupted = [&] {
-        return unlocked.locked_for([] { return PyErr_CheckSignals() < 0; });
+    // The thread state is forgotten before the lock is asked for: if the
+    // interpreter ends this thread there (at exit, a daemon thread), the
+    // unwind must find nothing left to give back.
+    PyThreadState* saved = PyEval_SaveThread();
+    LockRecovery recovery{saved, result};
+    // Once the interpreter is finalizing, asking for the lock would end this
+    // thread inside the batch's loop; the call stops there instead, and the
+    // thread ends below, where it takes the lock back.
+    auto interrupted = [&saved] {
+        if (finalizing()) return true;
+        PyEval_RestoreThread(std::exchange(saved, nullptr));
+        const bool signalled = PyErr_CheckSignals() < 0;
+        saved = PyEval_SaveThread();
+        return signalled;
     };
-    try {
-        finished = b.rollout(n_steps, interrupted);
-    } catch (abi::__forced_unwind&) {
-        throw;
-    } catch (...) {
-        unlocked.lock();
-        Py_DECREF(result);
-        throw;  // to the guard, which reports it
-    }
-    unlocked.lock();
+    const bool finished = b.rollout(n_steps, interrupted);
+    PyThreadState* state = saved;
+    saved = nullptr;
+    PyEval_RestoreThread(state);
     if (!finished) {
         Py_DECREF(result);
         return nullptr;
