@@ -182,25 +182,4 @@ bool to_array(PyObject* obj, const char* name, int typenum, int ndim, ArrayArg& 
     return true;
 }
 
-std::string decimal(unsigned __int128 v) {
-    char digits[40];
-    char* end = digits + sizeof digits;
-    char* at = end;
-    do {
-        *--at = static_cast<char>('0' + static_cast<int>(v % 10));
-        v /= 10;
-    } while (v != 0);
-    return std::string(at, end);
-}
-
-std::string shape_text(const ArrayArg& a) {
-    std::string s = "[";
-    for (int i = 0; i < a.ndim; ++i) {
-        if (i > 0) s += ", ";
-        s += decimal(a.shape[i]);
-    }
-    s += "]";
-    return s;
-}
-
 }  // namespace vexlo::py

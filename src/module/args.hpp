@@ -4,10 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "numpy_api.hpp"
+#include "vexlo/batch.hpp"
 #include "vexlo/vec2.hpp"
 
 namespace vexlo::py {
@@ -49,12 +49,16 @@ struct ArrayArg {
     const npy_intp* shape = nullptr;
     const npy_intp* strides = nullptr;
 
-    // Element at byte offset `offset` from the start, for any alignment.
-    template <class T>
-    T read(std::ptrdiff_t offset) const {
-        T value;
-        std::memcpy(&value, data + offset, sizeof(T));
-        return value;
+    // The array as the batch reads it, in place (Rank is the checked ndim).
+    template <class T, int Rank>
+    StridedView<T, Rank> view() const {
+        StridedView<T, Rank> v;
+        v.data = data;
+        for (int i = 0; i < Rank; ++i) {
+            v.shape[i] = shape[i];
+            v.strides[i] = strides[i];
+        }
+        return v;
     }
 };
 
@@ -63,10 +67,5 @@ struct ArrayArg {
 // raises a TypeError naming the argument.
 bool to_array(PyObject* obj, const char* name, int typenum, int ndim, ArrayArg& out);
 
-// Decimal digits of an unsigned value (sums of two 64-bit sizes included).
-std::string decimal(unsigned __int128 v);
-
-// "[4, 2, 3]"
-std::string shape_text(const ArrayArg& a);
 
 }  // namespace vexlo::py

@@ -1,11 +1,10 @@
-// goals, wall_segments and obstacle_discs: the stadium's fixed geometry, read
-// from environment 0 (every environment has the same stadium).
+// goals, wall_segments and obstacle_discs: the stadium's fixed geometry
+// (every environment has the same stadium).
 #include <array>
 #include <cstddef>
 #include <vector>
 
 #include "arrays.hpp"
-#include "physics/geometry.hpp"
 #include "py_ref.hpp"
 #include "vecenv.hpp"
 
@@ -27,12 +26,9 @@ PyObject* rows_array(const std::vector<std::array<double, W>>& rows) {
 
 }  // namespace
 
-PyObject* vecenv_goals(PyObject* self) {
-    VecEnvObject* env = as_vecenv(self);
-    SharedBorrow borrow(env->borrow);
-    if (!borrow) return nullptr;
-    const World& w = env->batch.worlds[0];
-    const auto g = static_cast<npy_intp>(w.goals.size());
+PyObject* vecenv_goals(Batch& b, PyObject* const*) {
+    const std::vector<Goal>& goals = b.goals();
+    const auto g = static_cast<npy_intp>(goals.size());
     const npy_intp point_dims[2] = {g, 2};
     const npy_intp team_dims[1] = {g};
     double* p0 = nullptr;
@@ -42,7 +38,7 @@ PyObject* vecenv_goals(PyObject* self) {
     Ref p1_array = new_array(2, point_dims, NPY_FLOAT64, p1);
     Ref team_array = new_array(1, team_dims, NPY_INT64, team);
     if (!p0_array || !p1_array || !team_array) return nullptr;
-    for (const Goal& goal : w.goals) {
+    for (const Goal& goal : goals) {
         *p0++ = goal.p0.x;
         *p0++ = goal.p0.y;
         *p1++ = goal.p1.x;
@@ -52,18 +48,10 @@ PyObject* vecenv_goals(PyObject* self) {
     return make_tuple(p0_array, p1_array, team_array);
 }
 
-PyObject* vecenv_wall_segments(PyObject* self) {
-    VecEnvObject* env = as_vecenv(self);
-    SharedBorrow borrow(env->borrow);
-    if (!borrow) return nullptr;
-    return rows_array(wall_segments(env->batch.worlds[0]));
-}
+PyObject* vecenv_wall_segments(Batch& b, PyObject* const*) { return rows_array(b.wall_segments()); }
 
-PyObject* vecenv_obstacle_discs(PyObject* self) {
-    VecEnvObject* env = as_vecenv(self);
-    SharedBorrow borrow(env->borrow);
-    if (!borrow) return nullptr;
-    return rows_array(obstacle_discs(env->batch.worlds[0]));
+PyObject* vecenv_obstacle_discs(Batch& b, PyObject* const*) {
+    return rows_array(b.obstacle_discs());
 }
 
 }  // namespace vexlo::py

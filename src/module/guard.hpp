@@ -51,11 +51,6 @@ PyObject* noargs(PyObject* self, PyObject*) {
     return guarded([&] { return F(self); });
 }
 
-template <PyObject* (*F)(PyObject*)>
-PyObject* getter(PyObject* self, void*) {
-    return guarded([&] { return F(self); });
-}
-
 // For a PyMethodDef's ml_meth field.
 template <class Fn>
 PyCFunction as_cfunction(Fn fn) {

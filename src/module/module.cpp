@@ -35,6 +35,7 @@ PyObject* create_module() {
     if (PyModule_AddObject(module.get(), "VecEnv", type.get()) < 0) return nullptr;
     type.release();  // the module holds it now
     if (PyModule_AddFunctions(module.get(), PROBE_FUNCTIONS) < 0) return nullptr;
+    if (PyModule_AddFunctions(module.get(), THREAD_FUNCTIONS) < 0) return nullptr;
     if (PyModule_AddIntConstant(module.get(), "FLAG_RED", flag::FLAG_RED) < 0) return nullptr;
     if (PyModule_AddIntConstant(module.get(), "FLAG_BLUE", flag::FLAG_BLUE) < 0) return nullptr;
     if (add_stadium_info(module.get()) < 0) return nullptr;

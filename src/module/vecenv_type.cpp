@@ -18,31 +18,34 @@ void dealloc(PyObject* self) noexcept {
 }
 
 constexpr int FASTCALL = METH_FASTCALL | METH_KEYWORDS;
+using enum Access;
 
-// In the order the class lists its members. A new method: declare its body in
-// vecenv.hpp and add its entry where it belongs.
+// In the order the class lists its members. A new method: declare its body
+// (and signature) in vecenv.hpp and add its entry where it belongs, with the
+// access it needs: shared to read the batch, exclusive to change it.
 PyMethodDef METHODS[] = {
     {"from_vxs", as_cfunction(fastcall<vecenv_from_vxs>), FASTCALL | METH_STATIC,
      "from_vxs(vxs, n_envs, n_red, n_blue, step_limit=2400, tick_skip=8)\n--\n\n"
      "Build a batch from a Vexlo `.vxs` stadium (plain JSON text). Geometry,\n"
      "goals, spawns, and ball/player physics all come from the map \u2014 including\n"
      "curved wall segments (rounded corners, goal nets), so any map is faithful."},
-    {"reset_all", as_cfunction(noargs<vecenv_reset_all>), METH_NOARGS,
+    {"reset_all", as_cfunction(method_noargs<Exclusive, vecenv_reset_all>), METH_NOARGS,
      "reset_all($self)\n--\n\n"
      "Reset every env: positions, scores, step counter. A fresh game -> RED kicks off."},
-    {"reset_mask", as_cfunction(fastcall<vecenv_reset_mask>), FASTCALL,
+    {"reset_mask", as_cfunction(method<Exclusive, &MASK_SIGNATURE, vecenv_reset_mask>), FASTCALL,
      "reset_mask($self, mask)\n--\n\n"
      "Reset only the envs whose mask entry is true (gym-style auto-reset)."},
-    {"physics_step", as_cfunction(fastcall<vecenv_physics_step>), FASTCALL,
+    {"physics_step", as_cfunction(method<Exclusive, &STEP_SIGNATURE, vecenv_physics_step>),
+     FASTCALL,
      "physics_step($self, actions)\n--\n\n"
      "Advance all envs by `tick_skip` physics ticks using already-parsed engine\n"
      "actions `(N, P, 3)` = (dx, dy, kick). No reward, no obs, no auto-reset.\n"
      "Returns `scored` `(N,)` i8: -1 if no goal this step, else the conceding team."},
-    {"snapshot", as_cfunction(noargs<vecenv_snapshot>), METH_NOARGS,
+    {"snapshot", as_cfunction(method_noargs<Shared, vecenv_snapshot>), METH_NOARGS,
      "snapshot($self)\n--\n\n"
      "Read the current batched state without stepping. Returns\n"
      "`(ball_pos (N,2), ball_vel (N,2), player_pos (N,P,2), player_vel (N,P,2), steps (N,))`."},
-    {"set_state", as_cfunction(fastcall<vecenv_set_state>), FASTCALL,
+    {"set_state", as_cfunction(method<Exclusive, &SET_STATE_SIGNATURE, vecenv_set_state>), FASTCALL,
      "set_state($self, ball_pos, ball_vel, player_pos, player_vel, steps=None)\n--\n\n"
      "Place an arbitrary state into every env: the exact inverse of `snapshot`.\n"
      "Writes ball + player positions/velocities from `(N,2)`/`(N,P,2)` arrays; the\n"
@@ -50,49 +53,53 @@ PyMethodDef METHODS[] = {
      "(they're not part of the observed state). This is the engine primitive behind\n"
      "arbitrary `StateMutator`s \u2014 random kickoffs, scenario drills, replay states \u2014\n"
      "so episodes no longer have to begin from the fixed kickoff."},
-    {"set_kick_rate_limit", as_cfunction(fastcall<vecenv_set_kick_rate_limit>), FASTCALL,
+    {"set_kick_rate_limit", as_cfunction(method<Exclusive, &RATE_SIGNATURE, vecenv_set_kick_rate_limit>),
+     FASTCALL,
      "set_kick_rate_limit($self, min, cost, cap)\n--\n\n"
      "Set the kickRateLimit (min, rate-cost, burst-cap) for every env. Mirrors a\n"
      "Vexlo room's `setKickRateLimit`; needed to re-simulate replays from rooms that\n"
      "changed it (e.g. the Orlo ladder uses min=6). Default is min=2."},
-    {"set_player_cmask", as_cfunction(fastcall<vecenv_set_player_cmask>), FASTCALL,
+    {"set_player_cmask", as_cfunction(method<Exclusive, &CMASK_SIGNATURE, vecenv_set_player_cmask>),
+     FASTCALL,
      "set_player_cmask($self, mask)\n--\n\n"
      "Set every player disc's collision mask (cMask). Used to enable/disable the kickoff\n"
      "barrier: during a kickoff the non-kicking team is held behind the centre semicircle\n"
      "by collision flags (cMask `39 | <kicking team's KO group>`); after the ball is\n"
      "touched it reverts to the normal `39`. Re-sim only \u2014 training kicks off via the env."},
-    {"kick_state", as_cfunction(noargs<vecenv_kick_state>), METH_NOARGS,
+    {"kick_state", as_cfunction(method_noargs<Shared, vecenv_kick_state>), METH_NOARGS,
      "kick_state($self)\n--\n\n"
      "Debug: per-player kick state `(flag, cooldown)` for env 0 \u2014 `(P,)` each."},
-    {"teams", as_cfunction(noargs<vecenv_teams>), METH_NOARGS,
+    {"teams", as_cfunction(method_noargs<Shared, vecenv_teams>), METH_NOARGS,
      "teams($self)\n--\n\n"
      "Static team flag per player slot, `(N, P)` i64 (RED/BLUE)."},
-    {"goals", as_cfunction(noargs<vecenv_goals>), METH_NOARGS,
+    {"goals", as_cfunction(method_noargs<Shared, vecenv_goals>), METH_NOARGS,
      "goals($self)\n--\n\n"
      "The stadium's goal lines (same for every env). Returns\n"
      "`(p0 (G,2), p1 (G,2), team (G,))` where `team` is the side that DEFENDS /\n"
      "concedes at that goal. Geometry comes from the stadium, not hardcoded \u2014 so\n"
      "obs/reward target the real goal mouth on any map."},
-    {"wall_segments", as_cfunction(noargs<vecenv_wall_segments>), METH_NOARGS,
+    {"wall_segments", as_cfunction(method_noargs<Shared, vecenv_wall_segments>), METH_NOARGS,
      "wall_segments($self)\n--\n\n"
      "Ball-colliding WALLS as straight line segments `[x0,y0,x1,y1]`, shape (M, 4): each\n"
      "straight segment the ball hits, plus every ball-colliding boundary PLANE rendered as a\n"
      "long segment. Curved segments are omitted HERE only (this obs helper raycasts straight\n"
      "lines) \u2014 the physics DOES resolve them. Static per stadium; lets a map-agnostic obs\n"
      "raycast the REAL geometry on ANY map (so the bot can read rebounds / pin for rockets)."},
-    {"obstacle_discs", as_cfunction(noargs<vecenv_obstacle_discs>), METH_NOARGS,
+    {"obstacle_discs", as_cfunction(method_noargs<Shared, vecenv_obstacle_discs>), METH_NOARGS,
      "obstacle_discs($self)\n--\n\n"
      "Static OBSTACLE discs as `[x, y, radius]`, shape (D, 3) \u2014 the goal POSTS (and any other\n"
      "fixed discs the ball collides with). The ball/players bounce off these, so an obs that\n"
      "can't see them lets the bot get blocked by a post while chasing. Static per stadium;\n"
      "the ball/players themselves are dynamic and already in the obs, so they're excluded."},
-    {"predict_ball", as_cfunction(fastcall<vecenv_predict_ball>), FASTCALL,
+    {"predict_ball", as_cfunction(method<Shared, &PREDICT_SIGNATURE, vecenv_predict_ball>),
+     FASTCALL,
      "predict_ball($self, offsets)\n--\n\n"
      "Deterministic ball-trajectory prediction (players ignored): future ball positions at\n"
      "the given ascending tick `offsets`, shape `(N, K, 2)`. Lets a map-agnostic obs feed the\n"
      "policy \"where the ball will be\" \u2014 lookahead a tiny memoryless net can't learn implicitly,\n"
      "and exactly what's needed to read wall/corner rebounds. Exact until a player touches it."},
-    {"rollout_bench", as_cfunction(fastcall<vecenv_rollout_bench>), FASTCALL,
+    {"rollout_bench", as_cfunction(method<Exclusive, &BENCH_SIGNATURE, vecenv_rollout_bench>),
+     FASTCALL,
      "rollout_bench($self, n_steps)\n--\n\n"
      "Benchmark: run `n_steps` ticks of every env entirely in native code, with no "
      "Python in the loop; returns the number of ticks simulated."},
@@ -100,10 +107,10 @@ PyMethodDef METHODS[] = {
 };
 
 PyGetSetDef PROPERTIES[] = {
-    {"n_envs", getter<vecenv_n_envs>, nullptr, nullptr, nullptr},
-    {"n_players", getter<vecenv_n_players>, nullptr, nullptr, nullptr},
-    {"obs_dim", getter<vecenv_obs_dim>, nullptr, nullptr, nullptr},
-    {"player_max_speed", getter<vecenv_player_max_speed>, nullptr,
+    {"n_envs", property<vecenv_n_envs>, nullptr, nullptr, nullptr},
+    {"n_players", property<vecenv_n_players>, nullptr, nullptr, nullptr},
+    {"obs_dim", property<vecenv_obs_dim>, nullptr, nullptr, nullptr},
+    {"player_max_speed", property<vecenv_player_max_speed>, nullptr,
      "Player max speed used to normalize velocity rewards: accel*damping/(1-accel).", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };

@@ -26,7 +26,7 @@
 
 #include "golden_digest.hpp"
 #include "physics/contacts.hpp"
-#include "physics/lane_tick.hpp"
+#include "lanes/lanes.hpp"
 #include "vexlo/stadium.hpp"
 #include "vexlo/classic.hpp"
 

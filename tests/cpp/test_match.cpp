@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "engine_world.hpp"
-#include "physics/lane_tick.hpp"
+#include "lanes/lanes.hpp"
 
 namespace vexlo {
 namespace {

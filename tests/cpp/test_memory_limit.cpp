@@ -5,7 +5,7 @@
 
 #include <map>
 
-#include "stadium/memory_limit.hpp"
+#include "batch/memory_limit.hpp"
 
 namespace vexlo::memory {
 namespace {

@@ -13,6 +13,7 @@
 
 #include "arena.hpp"
 #include "lanes/lanes.hpp"
+#include "vexlo/batch.hpp"
 
 namespace {
 thread_local bool t_counting = false;
@@ -105,6 +106,33 @@ TEST(Workspace, LaneWorkAllocatesNothing) {
     }).join();
     EXPECT_EQ(allocations, 0u);
     EXPECT_GT(worlds[0].steps, 0u);
+}
+
+// A batch keeps its workspace and pool across calls: a step, a rollout and
+// a snapshot after the first ones allocate nothing on the calling thread
+// (the pool's workers are covered above).
+TEST(Workspace, BatchCallsAfterTheFirstAllocateNothing) {
+    BatchOrError built = Batch::classic({9, 2, 2, 2400, 8});
+    ASSERT_TRUE(std::holds_alternative<Batch>(built));
+    Batch& b = std::get<Batch>(built);
+    std::vector<std::int64_t> actions(9 * 4 * 3, 1);
+    const auto view = StridedView<std::int64_t, 3>::dense(actions.data(), {9, 4, 3});
+    std::vector<std::int8_t> scored(9);
+    std::vector<double> rows(9 * 4 * 4 + 9 * 4);
+    std::vector<std::int64_t> steps(9);
+    const BatchSnapshot snapshot{rows.data(), rows.data() + 18, rows.data() + 36, rows.data() + 108,
+                                 steps.data()};
+    ASSERT_FALSE(b.step(view, scored.data()));
+    t_allocations = 0;
+    t_counting = true;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(b.step(view, scored.data()));
+        b.rollout(4);
+        b.snapshot(snapshot);
+    }
+    t_counting = false;
+    EXPECT_EQ(t_allocations, 0u);
+    EXPECT_EQ(steps[0], 3 * (8 + 4) + 8);
 }
 
 TEST(Workspace, PredictionInSpansEqualsOneRun) {

@@ -1,8 +1,12 @@
-"""Borrowing, the worker pool (one worker or many, after fork) and leaks."""
+"""Borrowing, the worker pool (one worker or many, its thread count, after fork) and leaks."""
+import os
 import sys
 import threading
 
+import numpy as np
 import pytest
+
+import vexlo_core
 
 from conftest import actions, run_python
 from vexlo_core import VecEnv
@@ -70,6 +74,62 @@ def test_one_worker_equals_many():
     many = run_python(SEQUENCE)
     one = run_python(SEQUENCE, one_cpu=True)
     assert one == many
+
+
+def digest_of_a_sequence():
+    # Enough work for every thread to take part; lane groups that do not divide the batch.
+    env = VecEnv(1001, 3, 3, tick_skip=4)
+    rng = np.random.default_rng(4)
+    parts = []
+    for _ in range(10):
+        parts.append(env.physics_step(rng.integers(-2, 3, size=(1001, 6, 3)).astype(np.int64)))
+    env.rollout_bench(40)
+    parts += [*env.snapshot(), env.predict_ball([0, 9, 200])]
+    return b"".join(x.tobytes() for x in parts)
+
+
+def test_thread_count_changes_no_result():
+    try:
+        counts = [1, 2, 3]
+        digests = []
+        for n in counts:
+            vexlo_core.set_num_threads(n)
+            assert vexlo_core.get_num_threads() == n
+            digests.append(digest_of_a_sequence())
+        assert digests[1] == digests[0] and digests[2] == digests[0]
+    finally:
+        vexlo_core.set_num_threads(None)
+
+
+def test_thread_count_settings():
+    out = run_python("""
+        import os, threading, numpy as np, vexlo_core
+        default = vexlo_core.get_num_threads()
+        vexlo_core.set_num_threads(n=3)
+        three = vexlo_core.get_num_threads()
+        # changed while another thread's rollout runs on the pool being replaced
+        busy, twin = vexlo_core.VecEnv(256, 1, 1), vexlo_core.VecEnv(256, 1, 1)
+        bench = threading.Thread(target=busy.rollout_bench, args=(4000,))
+        bench.start()
+        vexlo_core.set_num_threads(2)
+        twin.rollout_bench(4000)
+        bench.join()
+        same = all(a.tobytes() == b.tobytes() for a, b in zip(busy.snapshot(), twin.snapshot()))
+        pid = os.fork()
+        if pid == 0:
+            twin.rollout_bench(10)
+            os._exit(vexlo_core.get_num_threads())
+        child = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
+        vexlo_core.set_num_threads(0)
+        print(default, three, same, child, vexlo_core.get_num_threads())
+    """, one_cpu=True)
+    assert out.split() == ["1", "3", "True", "2", "1"]
+    assert vexlo_core.get_num_threads() == len(os.sched_getaffinity(0))
+    for bad, error in ((-1, ValueError), (1025, ValueError), ("2", TypeError), (2.0, TypeError)):
+        with pytest.raises(error):
+            vexlo_core.set_num_threads(bad)
+    with pytest.raises(ValueError, match="^set_num_threads: n must be between 0 and 1024, got -1$"):
+        vexlo_core.set_num_threads(-1)
 
 
 def test_forked_child_steps():

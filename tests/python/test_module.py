@@ -11,7 +11,8 @@ from conftest import run_python
 def test_registration():
     assert [k for k in vars(vc) if not k.startswith("__")] == [
         "VecEnv", "disc_disc", "disc_vertex", "segment_no_curve", "segment_curve", "disc_plane",
-        "FLAG_RED", "FLAG_BLUE", "describe_stadium", "CLASSIC_VXS", "COLLISION_FLAGS", "PLANE_HALF_LENGTH"]
+        "set_num_threads", "get_num_threads", "FLAG_RED", "FLAG_BLUE", "describe_stadium", "CLASSIC_VXS",
+        "COLLISION_FLAGS", "PLANE_HALF_LENGTH"]
     assert (vc.FLAG_RED, vc.FLAG_BLUE) == (2, 4)
     sig = {obj: str(inspect.signature(obj)) for obj in
            (vc.VecEnv, vc.VecEnv.from_vxs, vc.VecEnv.set_state, vc.segment_curve, vc.describe_stadium)}

@@ -1,4 +1,4 @@
-#include "pool.hpp"
+#include "batch/worker_pool.hpp"
 
 #include <pthread.h>
 #include <sched.h>
@@ -15,7 +15,9 @@
 #include <thread>
 #include <vector>
 
-namespace vexlo::pool {
+#include "vexlo/batch.hpp"
+
+namespace vexlo {
 namespace {
 
 // Chunks per participant: small enough that a worker that finishes early
@@ -71,9 +73,10 @@ struct Job {
     }
 };
 
-class Pool {
+class Pool final : public WorkerPool {
 public:
     explicit Pool(std::size_t participants) {
+        shares_ = std::make_unique<Share[]>(participants);
         threads_.reserve(participants - 1);
         for (std::size_t i = 1; i < participants; ++i) {
             try {
@@ -82,18 +85,31 @@ public:
                 break;  // fewer workers than processors; the work still gets done
             }
         }
-        shares_ = std::make_unique<Share[]>(participants);
     }
 
-    // Never destroyed: the workers sleep until the process ends.
+    // Never destroyed: a caller may still hold it after it was replaced, so
+    // it stays, and its workers sleep until the process ends or it retires.
     Pool(const Pool&) = delete;
     Pool& operator=(const Pool&) = delete;
 
-    std::size_t participants() const { return threads_.size() + 1; }
+    std::size_t participants() const override { return threads_.size() + 1; }
+
+    // Lets the workers end once they are out of work. A caller still holding
+    // the pool gets its items done all the same: run() hands out every chunk
+    // to whoever takes part, the calling thread included.
+    void retire(Pool* retired_before) {
+        next_retired_ = retired_before;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            retired_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& t : threads_) t.detach();
+    }
 
     // noexcept: a mutex that cannot be locked here is a broken program, and
     // callers rely on this not failing once the pool exists.
-    void run(std::size_t n, RangeFn fn, void* context) noexcept {
+    void run(std::size_t n, RangeFn fn, void* context) noexcept override {
         std::unique_lock<std::mutex> busy(run_mutex_, std::try_to_lock);
         if (threads_.empty() || n < 2 || !busy.owns_lock()) {
             fn(context, 0, 0, n);
@@ -148,7 +164,10 @@ private:
         for (;;) {
             spin_until([&] { return generation_.load(std::memory_order_acquire) != seen; });
             std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [&] { return generation_.load(std::memory_order_relaxed) != seen; });
+            wake_.wait(lock, [&] {
+                return retired_ || generation_.load(std::memory_order_relaxed) != seen;
+            });
+            if (retired_) return;
             seen = generation_.load(std::memory_order_relaxed);
             Job* job = job_;
             if (job == nullptr) continue;  // woke after that call had finished
@@ -165,6 +184,8 @@ private:
     std::condition_variable wake_;
     std::condition_variable done_;
     Job* job_ = nullptr;
+    bool retired_ = false;
+    Pool* next_retired_ = nullptr;  // keeps every retired pool reachable, as a list
     // Atomic as well, so that a spinning thread can watch them without the lock.
     std::atomic<std::uint64_t> generation_{0};
     std::atomic<std::size_t> active_{0};
@@ -174,6 +195,8 @@ private:
 
 std::atomic<Pool*> g_pool{nullptr};
 std::mutex g_create_mutex;
+std::size_t g_requested = 0;  // guarded by g_create_mutex; 0: one per processor
+Pool* g_retired = nullptr;     // guarded by g_create_mutex
 
 // A forked child has only the thread that called fork: the parent's workers
 // do not exist there and its mutexes may be held by threads that are gone.
@@ -196,7 +219,7 @@ Pool& instance() {
         static const bool fork_handlers =
             pthread_atfork(before_fork, after_fork_parent, after_fork_child) == 0;
         (void)fork_handlers;
-        pool = new Pool(available_processors());
+        pool = new Pool(g_requested != 0 ? g_requested : available_processors());
         g_pool.store(pool, std::memory_order_release);
     }
     return *pool;
@@ -204,11 +227,20 @@ Pool& instance() {
 
 }  // namespace
 
-void parallel_for(std::size_t n, RangeFn fn, void* context) {
-    if (n == 0) return;
-    instance().run(n, fn, context);
+WorkerPool& shared_pool() { return instance(); }
+
+void set_worker_count(std::size_t n) {
+    std::lock_guard<std::mutex> lock(g_create_mutex);
+    g_requested = std::min(n, MAX_WORKERS);
+    Pool* old = g_pool.load(std::memory_order_relaxed);
+    const std::size_t wanted = g_requested != 0 ? g_requested : available_processors();
+    if (old == nullptr || old->participants() == wanted) return;
+    // The next call makes the new pool; the old one is left to its callers.
+    g_pool.store(nullptr, std::memory_order_release);
+    old->retire(g_retired);
+    g_retired = old;
 }
 
-std::size_t participants() { return instance().participants(); }
+std::size_t worker_count() { return instance().participants(); }
 
-}  // namespace vexlo::pool
+}  // namespace vexlo

@@ -4,9 +4,9 @@
 #include <cstddef>
 #include <memory>
 
-#include "physics/lane_tick.hpp"
+#include "lanes/lanes.hpp"
 
-namespace vexlo::py {
+namespace vexlo {
 
 // A batch's working memory for the lane-parallel ticks and predictions (see
 // LaneWorkspace): made by the first call that needs it, kept for the next
@@ -59,4 +59,4 @@ private:
     LaneWorkspace* workspace_ = nullptr;
 };
 
-}  // namespace vexlo::py
+}  // namespace vexlo

@@ -1,0 +1,192 @@
+#pragma once
+
+// A batch of matches on one stadium, stepped, read and placed as a whole,
+// spread over the process-wide worker pool. Plain C++ over plain arrays: the
+// Python module is one caller, a C++ program another.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <variant>
+#include <vector>
+
+#include "vexlo/vec2.hpp"
+#include "vexlo/world.hpp"
+
+namespace vexlo {
+
+// The most threads set_worker_count accepts.
+inline constexpr std::size_t MAX_WORKERS = 1024;
+
+// Threads taking part in every batch call (the calling thread included):
+// `n` (at most MAX_WORKERS; more count as that), or one per processor this
+// process may run on when n is 0 (the default). Takes effect at the next
+// call; results do not depend on it. All batches share these threads.
+void set_worker_count(std::size_t n);
+// The count in effect now (made if the pool did not exist yet).
+std::size_t worker_count();
+
+// Elements of type T laid out with arbitrary byte strides, read in place
+// (a NumPy array, say, passed without copying). Elements need no alignment.
+template <class T, int Rank>
+struct StridedView {
+    static_assert(std::is_trivially_copyable_v<T>);
+    const void* data = nullptr;
+    std::array<std::ptrdiff_t, Rank> shape{};
+    std::array<std::ptrdiff_t, Rank> strides{};  // in bytes
+
+    // A dense row-major array.
+    static StridedView dense(const T* data, std::array<std::ptrdiff_t, Rank> shape) {
+        StridedView v{data, shape, {}};
+        std::ptrdiff_t stride = sizeof(T);
+        for (int i = Rank - 1; i >= 0; --i) {
+            v.strides[i] = stride;
+            stride *= shape[i];
+        }
+        return v;
+    }
+
+    template <class... Index>
+    T operator()(Index... index) const {
+        static_assert(sizeof...(Index) == Rank);
+        std::ptrdiff_t at = 0;
+        int i = 0;
+        ((at += static_cast<std::ptrdiff_t>(index) * strides[i++]), ...);
+        T value;
+        std::memcpy(&value, static_cast<const char*>(data) + at, sizeof(T));
+        return value;
+    }
+};
+
+// Why a call refused its arguments, in words meant for the caller; nothing
+// was changed when a call refuses.
+struct BatchError {
+    enum class Kind {
+        InvalidArgument,  // sizes, shapes, a stadium text that does not build
+        OutOfMemory,      // the batch would not fit in the memory still available
+        Internal,         // the built-in stadium failed to build: a fault of this library
+    };
+    Kind kind;
+    std::string message;
+};
+
+// Where a refused call put its reason; empty (and free) on success.
+using BatchStatus = std::optional<BatchError>;
+
+// A non-owning reference to "should the work stop now?", asked between
+// chunks of a long call. Any callable returning bool; it must outlive the
+// call it is passed to. The default never stops.
+class StopCheck {
+public:
+    StopCheck() = default;
+    template <class F>
+        requires(!std::is_same_v<std::remove_cvref_t<F>, StopCheck>)
+    StopCheck(F& f)
+        : fn_([](void* c) { return static_cast<bool>((*static_cast<F*>(c))()); }), context_(&f) {}
+    bool operator()() const { return fn_ != nullptr && fn_(context_); }
+
+private:
+    bool (*fn_)(void*) = nullptr;
+    void* context_ = nullptr;
+};
+
+struct BatchSizes {
+    std::uint64_t n_envs = 0;
+    std::uint64_t n_red = 0;
+    std::uint64_t n_blue = 0;
+    std::uint64_t step_limit = 2400;
+    std::uint64_t tick_skip = 8;  // 0 counts as 1
+};
+
+// The rows a snapshot fills, each dense and row-major.
+struct BatchSnapshot {
+    double* ball_pos;    // (N, 2)
+    double* ball_vel;    // (N, 2)
+    double* player_pos;  // (N, P, 2)
+    double* player_vel;  // (N, P, 2)
+    std::int64_t* steps; // (N,)
+};
+
+// The state set_state places into every environment.
+struct BatchPlacement {
+    StridedView<double, 2> ball_pos;    // (N, 2)
+    StridedView<double, 2> ball_vel;    // (N, 2)
+    StridedView<double, 3> player_pos;  // (N, P, 2)
+    StridedView<double, 3> player_vel;  // (N, P, 2)
+    std::optional<StridedView<std::int64_t, 1>> steps;  // (N,); without it, 0
+};
+
+class Batch;
+using BatchOrError = std::variant<Batch, BatchError>;
+
+class Batch {
+public:
+    // The checks of the sizes alone, as the constructors make them first.
+    static BatchStatus check_sizes(const BatchSizes& sizes);
+    // n_envs copies of the stadium of `vxs` (a stadium's JSON text), or of
+    // the built-in Classic stadium.
+    static BatchOrError from_stadium(std::string_view vxs, const BatchSizes& sizes);
+    static BatchOrError classic(const BatchSizes& sizes);
+
+    // A batch moved from may only be destroyed.
+    Batch(Batch&&) noexcept;
+    Batch& operator=(Batch&&) = delete;
+    ~Batch();
+
+    std::size_t n_envs() const;
+    std::size_t n_players() const;
+    std::uint64_t obs_dim() const;
+    std::uint64_t step_limit() const;
+    std::uint64_t tick_skip() const;
+    double player_max_speed() const;
+    const World& world(std::size_t e) const;
+
+    // out: (N, P), the team of each player slot.
+    void teams(std::int64_t* out) const;
+
+    // tick_skip ticks of every environment with actions (N, P, 3) = (dx, dy,
+    // kick); an environment stops at its first goal. scored (N,) receives -1,
+    // or the conceding team.
+    BatchStatus step(StridedView<std::int64_t, 3> actions, std::int8_t* scored);
+    // n_steps ticks of every environment in chunks, every slot pressing
+    // (1, 1) and kick, slot 0 releasing the kick every second tick; goals are
+    // ignored. Between chunks (worlds whole) it asks `stop`; false if it did.
+    bool rollout(std::uint64_t n_steps, StopCheck stop = {});
+
+    void reset_all();
+    BatchStatus reset_mask(StridedView<std::uint8_t, 1> mask);  // nonzero: reset
+
+    void snapshot(const BatchSnapshot& out) const;
+    BatchStatus set_state(const BatchPlacement& state);
+    // Environment 0's kick flag and cooldown per player: (P,) each.
+    void kick_state(std::int64_t* flags, std::int64_t* cooldowns) const;
+    void set_kick_rate_limit(std::int64_t min, std::int64_t cost, std::int64_t cap);
+    void set_player_cmask(std::int64_t mask);
+
+    // Every environment's ball position after each offset in ticks if no
+    // player touches it: out (N, K, 2). A long prediction runs in spans and
+    // asks `stop` between them; false if it did (out is then incomplete).
+    bool predict(std::vector<std::uint64_t> offsets, double* out, StopCheck stop = {}) const;
+
+    // The stadium's fixed geometry (the same in every environment).
+    const std::vector<Goal>& goals() const;
+    std::vector<std::array<double, 4>> wall_segments() const;  // x0, y0, x1, y1
+    std::vector<std::array<double, 3>> obstacle_discs() const; // x, y, radius
+
+    // What a batch holds; defined only inside the library.
+    struct State;
+
+private:
+    explicit Batch(std::unique_ptr<State> state);
+    friend struct BatchBuilder;
+    std::unique_ptr<State> s_;
+};
+
+}  // namespace vexlo

@@ -1,0 +1,263 @@
+// A Batch is the scalar tick and prediction run per world, whatever the
+// number of worker threads, reading strided inputs in place; it refuses bad
+// arguments before it writes anything and stops where its caller asks.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <span>
+#include <vector>
+
+#include "arena.hpp"
+#include "physics/predict.hpp"
+#include "vexlo/batch.hpp"
+#include "vexlo/stadium.hpp"
+
+namespace vexlo {
+namespace {
+
+using test::same_state;
+
+Batch make(std::uint64_t n_envs, std::uint64_t red, std::uint64_t blue,
+           std::uint64_t tick_skip = 8) {
+    BatchOrError built = Batch::classic({n_envs, red, blue, 2400, tick_skip});
+    if (auto* error = std::get_if<BatchError>(&built)) ADD_FAILURE() << error->message;
+    return std::get<Batch>(std::move(built));
+}
+
+// Balls spread over the field, some of them flying into a goal.
+void scatter(Batch& b, std::uint64_t seed) {
+    std::mt19937_64 rng(seed);
+    auto uniform = [&](double lo, double hi) {
+        return lo + (hi - lo) * static_cast<double>(rng() % 10001) / 10000.0;
+    };
+    const std::size_t n = b.n_envs(), p = b.n_players();
+    std::vector<double> ball_pos(2 * n), ball_vel(2 * n);
+    std::vector<double> player_pos(2 * n * p), player_vel(2 * n * p);
+    for (std::size_t e = 0; e < n; ++e) {
+        const double side = e % 2 == 0 ? 1.0 : -1.0;
+        ball_pos[2 * e] = e % 3 == 0 ? side * 340.0 : uniform(-300, 300);
+        ball_pos[2 * e + 1] = uniform(-60, 60);
+        ball_vel[2 * e] = e % 3 == 0 ? side * 6.0 : uniform(-9, 9);
+        ball_vel[2 * e + 1] = uniform(-4, 4);
+    }
+    for (double& v : player_pos) v = uniform(-300, 300) / 2;
+    for (double& v : player_vel) v = uniform(-3, 3);
+    const auto N = static_cast<std::ptrdiff_t>(n), P = static_cast<std::ptrdiff_t>(p);
+    const BatchPlacement placement{StridedView<double, 2>::dense(ball_pos.data(), {N, 2}),
+                                   StridedView<double, 2>::dense(ball_vel.data(), {N, 2}),
+                                   StridedView<double, 3>::dense(player_pos.data(), {N, P, 2}),
+                                   StridedView<double, 3>::dense(player_vel.data(), {N, P, 2}),
+                                   std::nullopt};
+    ASSERT_FALSE(b.set_state(placement));
+}
+
+// Actions of a step in an (N, P, 4) buffer: the view skips the fourth column.
+struct Actions {
+    std::vector<std::int64_t> buffer;
+    StridedView<std::int64_t, 3> view;
+};
+
+Actions random_actions(std::size_t n, std::size_t p, std::mt19937_64& rng) {
+    Actions a{std::vector<std::int64_t>(n * p * 4), {}};
+    for (std::int64_t& v : a.buffer) v = static_cast<std::int64_t>(rng() % 5) - 2;
+    const auto P = static_cast<std::ptrdiff_t>(p);
+    a.view = {a.buffer.data(), {static_cast<std::ptrdiff_t>(n), P, 3}, {P * 32, 32, 8}};
+    return a;
+}
+
+std::vector<World> copies(const Batch& b) {
+    std::vector<World> worlds;
+    for (std::size_t e = 0; e < b.n_envs(); ++e) worlds.push_back(b.world(e));
+    return worlds;
+}
+
+TEST(Batch, StepIsTheScalarTickPerWorldStoppingAtTheFirstGoal) {
+    Batch b = make(13, 2, 1);
+    scatter(b, 1);
+    std::vector<World> reference = copies(b);
+    std::mt19937_64 rng(2);
+    std::vector<std::int8_t> scored(b.n_envs());
+    int goals = 0;
+    for (int call = 0; call < 12; ++call) {
+        const Actions a = random_actions(b.n_envs(), b.n_players(), rng);
+        ASSERT_FALSE(b.step(a.view, scored.data()));
+        for (std::size_t e = 0; e < reference.size(); ++e) {
+            std::vector<PlayerInput> in(b.n_players());
+            for (std::size_t p = 0; p < in.size(); ++p)
+                in[p] = PlayerInput{a.view(e, p, 0), a.view(e, p, 1), a.view(e, p, 2)};
+            std::int8_t want = -1;
+            for (std::uint64_t t = 0; t < b.tick_skip() && want < 0; ++t) {
+                if (auto conceded = reference[e].step(in))
+                    want = static_cast<std::int8_t>(*conceded);
+            }
+            goals += want >= 0;
+            EXPECT_EQ(scored[e], want) << "env " << e << " call " << call;
+            EXPECT_TRUE(same_state(b.world(e), reference[e])) << "env " << e << " call " << call;
+        }
+    }
+    EXPECT_GT(goals, 0);  // the stop at a goal was exercised
+}
+
+TEST(Batch, RolloutAndPredictionAreTheScalarOnesPerWorld) {
+    Batch b = make(7, 1, 2);
+    scatter(b, 3);
+    std::vector<World> reference = copies(b);
+    ASSERT_TRUE(b.rollout(9));
+    for (std::size_t e = 0; e < reference.size(); ++e) {
+        std::vector<PlayerInput> pressed(b.n_players(), PlayerInput{1, 1, 1});
+        std::vector<PlayerInput> released = pressed;
+        released[0].kick = 0;
+        for (int t = 1; t <= 9; ++t) reference[e].step(t % 2 == 1 ? pressed : released);
+        EXPECT_TRUE(same_state(b.world(e), reference[e])) << "env " << e;
+    }
+    const std::vector<std::uint64_t> offsets = {40, 0, 7, 300};
+    std::vector<double> out(b.n_envs() * offsets.size() * 2);
+    ASSERT_TRUE(b.predict(offsets, out.data()));
+    const PredictionPlan plan = plan_prediction(offsets);
+    for (std::size_t e = 0; e < reference.size(); ++e) {
+        std::vector<Vec2> want(offsets.size());
+        predict_ball(reference[e], plan, want);
+        const double* got = &out[e * offsets.size() * 2];
+        EXPECT_EQ(std::memcmp(want.data(), got, want.size() * sizeof(Vec2)), 0) << "env " << e;
+    }
+}
+
+// Everything a sequence of calls leaves behind, as bytes.
+std::vector<double> run_everything(std::size_t workers) {
+    set_worker_count(workers);
+    EXPECT_EQ(worker_count(), workers);
+    Batch b = make(501, 3, 3);  // work for every thread; lane groups that do not divide it
+    scatter(b, 4);
+    std::mt19937_64 rng(5);
+    std::vector<std::int8_t> scored(b.n_envs());
+    std::vector<double> trace;
+    for (int call = 0; call < 6; ++call) {
+        const Actions a = random_actions(b.n_envs(), b.n_players(), rng);
+        EXPECT_FALSE(b.step(a.view, scored.data()));
+        trace.insert(trace.end(), scored.begin(), scored.end());
+    }
+    b.rollout(25);
+    const std::vector<std::uint64_t> offsets = {3, 90};
+    std::vector<double> predicted(b.n_envs() * 4);
+    b.predict(offsets, predicted.data());
+    trace.insert(trace.end(), predicted.begin(), predicted.end());
+    const std::size_t n = b.n_envs(), p = b.n_players();
+    std::vector<double> balls(4 * n), players(4 * n * p);
+    std::vector<std::int64_t> steps(n);
+    b.snapshot({balls.data(), balls.data() + 2 * n, players.data(), players.data() + 2 * n * p,
+                steps.data()});
+    trace.insert(trace.end(), balls.begin(), balls.end());
+    trace.insert(trace.end(), players.begin(), players.end());
+    trace.insert(trace.end(), steps.begin(), steps.end());
+    return trace;
+}
+
+TEST(Batch, ResultsDoNotDependOnTheWorkerCount) {
+    const std::vector<double> one = run_everything(1);
+    for (std::size_t workers : {2, 3}) {
+        const std::vector<double> many = run_everything(workers);
+        ASSERT_EQ(many.size(), one.size());
+        EXPECT_EQ(std::memcmp(many.data(), one.data(), one.size() * sizeof(double)), 0)
+            << workers << " workers";
+    }
+    set_worker_count(0);
+}
+
+TEST(Batch, RefusesBadArgumentsBeforeWritingAnything) {
+    Batch b = make(3, 1, 1);
+    scatter(b, 6);
+    const std::vector<World> before = copies(b);
+    auto unchanged = [&] {
+        for (std::size_t e = 0; e < before.size(); ++e) {
+            if (!same_state(b.world(e), before[e])) return false;
+        }
+        return true;
+    };
+    std::mt19937_64 rng(7);
+    const Actions wrong = random_actions(3, 3, rng);
+    std::vector<std::int8_t> scored(3, 42);
+    BatchStatus refused = b.step(wrong.view, scored.data());
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->message,
+              "physics_step: actions shape [3, 3, 3] != expected (n_envs=3, n_players=2, 3)");
+    EXPECT_EQ(scored, std::vector<std::int8_t>(3, 42));
+
+    const std::uint8_t mask[4] = {1, 1, 1, 1};
+    refused = b.reset_mask(StridedView<std::uint8_t, 1>::dense(mask, {4}));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->message, "reset_mask: mask length 4 != n_envs 3");
+
+    // Every array but the last is right: still nothing is placed.
+    std::vector<double> ball(6, 1.0), players(12, 1.0);
+    const std::int64_t steps[2] = {5, 5};
+    refused = b.set_state({StridedView<double, 2>::dense(ball.data(), {3, 2}),
+                           StridedView<double, 2>::dense(ball.data(), {3, 2}),
+                           StridedView<double, 3>::dense(players.data(), {3, 2, 2}),
+                           StridedView<double, 3>::dense(players.data(), {3, 2, 2}),
+                           StridedView<std::int64_t, 1>::dense(steps, {2})});
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->kind, BatchError::Kind::InvalidArgument);
+    EXPECT_EQ(refused->message, "set_state: steps length 2 != n_envs 3");
+    EXPECT_TRUE(unchanged());
+
+    // A strided mask (every other byte) resets exactly the environments it selects.
+    const std::uint8_t strided[6] = {0, 9, 1, 9, 0, 9};
+    ASSERT_FALSE(b.reset_mask({strided, {3}, {2}}));
+    EXPECT_TRUE(same_state(b.world(0), before[0]));
+    EXPECT_FALSE(same_state(b.world(1), before[1]));
+    EXPECT_TRUE(same_state(b.world(2), before[2]));
+}
+
+TEST(Batch, ConstructionReportsEachKindOfRefusal) {
+    auto refusal = [](BatchOrError built) {
+        EXPECT_TRUE(std::holds_alternative<BatchError>(built));
+        return std::get_if<BatchError>(&built) ? std::get<BatchError>(built) : BatchError{};
+    };
+    EXPECT_EQ(refusal(Batch::classic({0, 1, 1})).message, "n_envs must be >= 1");
+    EXPECT_EQ(refusal(Batch::classic({1, 0, 0})).message, "n_red + n_blue must be >= 1");
+    EXPECT_EQ(refusal(Batch::classic({1, UINT64_MAX, 2})).message,
+              "n_red + n_blue = 18446744073709551617 exceeds the max of 32 players");
+    const BatchError text = refusal(Batch::from_stadium("{", {1, 1, 1}));
+    EXPECT_EQ(text.kind, BatchError::Kind::InvalidArgument);
+    EXPECT_EQ(text.message.rfind(BAD_JSON_PREFIX, 0), 0u) << text.message;
+    const BatchError memory = refusal(Batch::classic({std::uint64_t{1} << 50, 1, 1}));
+    EXPECT_EQ(memory.kind, BatchError::Kind::OutOfMemory);
+    EXPECT_EQ(memory.message.rfind("a batch of 1125899906842624 environments needs ", 0), 0u);
+    EXPECT_EQ(make(2, 1, 1, 0).tick_skip(), 1u);
+}
+
+TEST(Batch, LongCallsStopWhereTheCheckSaysSo) {
+    // 4096 environments: a rollout chunk of 1024 steps, a prediction span of
+    // a few hundred ticks.
+    Batch stopped = make(4096, 1, 0), whole = make(4096, 1, 0);
+    int asked = 0;
+    auto stop_at_first = [&] { return ++asked == 1; };
+    EXPECT_FALSE(stopped.rollout(3000, stop_at_first));
+    EXPECT_EQ(asked, 1);
+    ASSERT_TRUE(whole.rollout(1024));
+    for (std::size_t e = 0; e < 4096; e += 455)
+        EXPECT_TRUE(same_state(stopped.world(e), whole.world(e))) << e;
+
+    asked = 0;
+    auto never = [&] { return ++asked < 0; };
+    ASSERT_TRUE(whole.rollout(2047, never));
+    EXPECT_EQ(asked, 1);  // between the two chunks only
+
+    const std::vector<std::uint64_t> offsets = {3000};
+    std::vector<double> spans(2 * 4096), one_run(2 * 4096);
+    asked = 0;
+    EXPECT_TRUE(whole.predict(offsets, spans.data(), never));
+    EXPECT_GE(asked, 1);
+    const PredictionPlan plan = plan_prediction(offsets);
+    for (std::size_t e = 0; e < 4096; e += 455) {
+        predict_ball(whole.world(e), plan, std::span(reinterpret_cast<Vec2*>(&one_run[2 * e]), 1));
+        EXPECT_EQ(std::memcmp(&spans[2 * e], &one_run[2 * e], 2 * sizeof(double)), 0) << e;
+    }
+    asked = 0;
+    EXPECT_FALSE(whole.predict(offsets, spans.data(), stop_at_first));
+    EXPECT_EQ(asked, 1);
+}
+
+}  // namespace
+}  // namespace vexlo
