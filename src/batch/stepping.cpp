@@ -81,16 +81,17 @@ struct BenchTask {
         pressed.fill(PlayerInput{1, 1, 1});
         std::array<PlayerInput, MAX_PLAYERS> released = pressed;
         released[0].kick = 0;
-        std::array<const PlayerInput*, MAX_LANES> odd, even;
-        odd.fill(pressed.data());
-        even.fill(released.data());
+        // The first input set drives ticks 0, 2, 4, ...; the second 1, 3, 5, ...
+        std::array<const PlayerInput*, MAX_LANES> first_inputs, second_inputs;
+        first_inputs.fill(pressed.data());
+        second_inputs.fill(released.data());
         std::array<std::int8_t, MAX_LANES> ignored;
         for (std::size_t g = group_begin; g < group_end; ++g) {
             const std::size_t first = g * width;
             const std::size_t count = std::min(width, n_envs - first);
             std::array<World*, MAX_LANES> group{};
             for (std::size_t l = 0; l < count; ++l) group[l] = &worlds[first + l];
-            step_lanes(LaneRun{group.data(), count, odd.data(), even.data(), n_steps, false,
+            step_lanes(LaneRun{group.data(), count, first_inputs.data(), second_inputs.data(), n_steps, false,
                                ignored.data(), UNIFORM, workspace, participant});
         }
     }
@@ -102,8 +103,8 @@ struct BenchTask {
 constexpr std::uint64_t TICKS_BETWEEN_STOP_CHECKS = std::uint64_t{1} << 22;
 
 // Steps of one chunk of a rollout of n environments: an even number, so
-// that every chunk starts on an odd tick, as the whole run does, and the
-// inputs alternate across chunk boundaries exactly as within a chunk.
+// that every chunk starts with the first input set, as the whole run does,
+// and the inputs alternate across chunk boundaries exactly as within a chunk.
 std::uint64_t rollout_chunk_steps(std::size_t n) {
     return std::max<std::uint64_t>(2, TICKS_BETWEEN_STOP_CHECKS / n) & ~std::uint64_t{1};
 }

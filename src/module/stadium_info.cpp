@@ -2,7 +2,6 @@
 // the collision flag names and the length given to planes. Everything here
 // only converts what src/stadium and the engine headers hold.
 #include <array>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -11,7 +10,7 @@
 #include "guard.hpp"
 #include "physics/geometry.hpp"
 #include "py_ref.hpp"
-#include "stadium/text.hpp"
+#include "stadium_text_arg.hpp"
 #include "vexlo/classic.hpp"
 #include "vexlo/flag.hpp"
 #include "vexlo/stadium.hpp"
@@ -161,47 +160,15 @@ PyObject* to_python(const StadiumDescription& s) {
     return ok ? dict.release() : nullptr;
 }
 
-// The ValueError VecEnv.from_vxs gives a str holding an unpaired surrogate
-// (the only thing a str can hold that UTF-8 cannot), in place of the pending
-// UnicodeEncodeError: the place is named as the decoder names it.
-PyObject* refuse_unencodable(PyObject* text) {
-    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return nullptr;
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    Ref owned_type(type), owned_value(value), owned_traceback(traceback);
-    Py_ssize_t start = 0;
-    if (value == nullptr || PyUnicodeEncodeError_GetStart(value, &start) != 0) return nullptr;
-    Ref before(PyUnicode_Substring(text, 0, start));
-    if (!before) return nullptr;
-    Py_ssize_t length = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(before.get(), &length);
-    if (utf8 == nullptr) return nullptr;
-    const std::string consumed = std::string(utf8, static_cast<std::size_t>(length)) + '?';
-    char code[16];
-    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(PyUnicode_ReadChar(text, start)));
-    const std::string message = std::string(BAD_JSON_PREFIX) + "text is not valid UTF-8: unpaired surrogate " +
-                                code + stadium::position_suffix(consumed, consumed.size());
-    PyErr_SetString(PyExc_ValueError, message.c_str());
-    return nullptr;
-}
-
 const char* const DESCRIBE_PARAMS[] = {"vxs"};
 const Signature DESCRIBE_SIGNATURE{"describe_stadium", DESCRIBE_PARAMS, 1, 1};
 
 PyObject* describe(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* text = nullptr;
     if (!bind(DESCRIBE_SIGNATURE, args, nargs, kwnames, &text)) return nullptr;
-    if (!PyUnicode_Check(text)) {
-        PyErr_Format(PyExc_TypeError, "argument 'vxs': expected str, got '%s'", Py_TYPE(text)->tp_name);
-        return nullptr;
-    }
-    Py_ssize_t length = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &length);
-    if (utf8 == nullptr) return refuse_unencodable(text);
-    const DescriptionOrError described = describe_stadium(std::string_view(utf8, static_cast<std::size_t>(length)));
+    const std::optional<std::string_view> utf8 = stadium_text_arg(text);
+    if (!utf8) return nullptr;
+    const DescriptionOrError described = describe_stadium(*utf8);
     if (const auto* error = std::get_if<std::string>(&described)) {
         PyErr_SetString(PyExc_ValueError, error->c_str());
         return nullptr;

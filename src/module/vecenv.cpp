@@ -1,6 +1,5 @@
 // Construction of a VecEnv, its properties and teams().
 #include <cstdint>
-#include <cstdio>
 #include <new>
 #include <string>
 #include <string_view>
@@ -11,7 +10,7 @@
 #include "arrays.hpp"
 #include "numpy_api.hpp"
 #include "py_ref.hpp"
-#include "stadium/text.hpp"
+#include "stadium_text_arg.hpp"
 #include "vecenv.hpp"
 #include "vexlo/stadium.hpp"
 
@@ -38,35 +37,6 @@ PyObject* wrap_batch(PyTypeObject* type, BatchOrError&& built) {
     new (&env->borrow) BorrowFlag();
     new (&env->batch) Batch(std::move(std::get<Batch>(built)));
     return self;
-}
-
-// Turns the UnicodeEncodeError of a text holding an unpaired surrogate (the
-// only thing a str can hold that UTF-8 cannot) into the ValueError of any
-// other bad text, naming the place as the decoder does: the line, and the
-// bytes up to and including the offending character on it.
-PyObject* refuse_unencodable(PyObject* text) {
-    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return nullptr;
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    Ref owned_type(type), owned_value(value), owned_traceback(traceback);
-    Py_ssize_t start = 0;
-    if (value == nullptr || PyUnicodeEncodeError_GetStart(value, &start) != 0) return nullptr;
-    Ref before(PyUnicode_Substring(text, 0, start));
-    if (!before) return nullptr;
-    Py_ssize_t length = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(before.get(), &length);
-    if (utf8 == nullptr) return nullptr;
-    const std::string consumed = std::string(utf8, static_cast<std::size_t>(length)) + '?';
-    char code[16];
-    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(PyUnicode_ReadChar(text, start)));
-    const std::string message = std::string(BAD_JSON_PREFIX) +
-                                "text is not valid UTF-8: unpaired surrogate " + code +
-                                stadium::position_suffix(consumed, consumed.size());
-    PyErr_SetString(PyExc_ValueError, message.c_str());
-    return nullptr;
 }
 
 const char* const NEW_PARAMS[] = {"n_envs", "n_red", "n_blue", "step_limit", "tick_skip"};
@@ -97,7 +67,7 @@ PyObject* vecenv_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 PyObject* vecenv_from_vxs(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* objs[6];
     if (!bind(FROM_VXS_SIGNATURE, args, nargs, kwnames, objs)) return nullptr;
-    if (!PyUnicode_Check(objs[0])) {
+    if (!PyUnicode_Check(objs[0])) {  // the type is refused before the sizes, the text after them
         PyErr_Format(PyExc_TypeError, "argument 'vxs': expected str, got '%s'",
                      Py_TYPE(objs[0])->tp_name);
         return nullptr;
@@ -106,11 +76,9 @@ PyObject* vecenv_from_vxs(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     if (!convert_sizes(objs + 1, d)) return nullptr;
     // Sizes are refused before the text is looked at.
     if (BatchStatus refused = Batch::check_sizes(d)) return raise(*refused);
-    Py_ssize_t length = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(objs[0], &length);
-    if (utf8 == nullptr) return refuse_unencodable(objs[0]);
-    const std::string_view text(utf8, static_cast<std::size_t>(length));
-    return wrap_batch(&VecEnvType, Batch::from_stadium(text, d));
+    const std::optional<std::string_view> text = stadium_text_arg(objs[0]);
+    if (!text) return nullptr;
+    return wrap_batch(&VecEnvType, Batch::from_stadium(*text, d));
 }
 
 PyObject* vecenv_n_envs(Batch& b, PyObject* const*) { return PyLong_FromSize_t(b.n_envs()); }

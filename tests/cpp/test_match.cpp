@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine_world.hpp"
+#include "lane_checks.hpp"
 #include "lanes/lanes.hpp"
 
 namespace vexlo {
@@ -236,13 +237,10 @@ TEST(Collisions, OneSidedMasksKeepDiscsApart) {
 // The same cases side by side in one lane group, each case in every lane
 // position (lanes past the group's end repeat the first world).
 TEST(Collisions, OneSidedMasksKeepDiscsApartInLanes) {
-    using Stepper = bool (*)(const LaneRun&);
-    std::vector<std::pair<Stepper, std::size_t>> steppers;
-    if (has_avx2()) steppers.emplace_back(step_lanes_avx2, 4);
-    if (has_avx512()) steppers.emplace_back(step_lanes_avx512, 8);
-    if (steppers.empty()) GTEST_SKIP() << "no lane-parallel tick on this processor";
     const std::size_t n_cases = std::size(kMaskCases);
-    for (auto [stepper, width] : steppers) {
+    for (const test::LaneWidth& lanes : test::lane_widths()) {
+        const auto stepper = lanes.step;
+        const std::size_t width = lanes.width;
         for (std::size_t count = 2; count <= width; ++count) {
             for (std::size_t shift = 0; shift < n_cases; ++shift) {
                 for (bool uniform : {true, false}) {
@@ -267,6 +265,7 @@ TEST(Collisions, OneSidedMasksKeepDiscsApartInLanes) {
             }
         }
     }
+    if (const auto why = test::untested_widths()) GTEST_SKIP() << *why;
 }
 
 TEST(Collisions, SegmentArcHoldsTheBallInsideAGoalNet) {
