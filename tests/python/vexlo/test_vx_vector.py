@@ -263,6 +263,69 @@ class TestSeedingAndKickoff:
         assert (travelled > 1.0) == moves
 
 
+class TestPerEnvironmentStreams:
+    """Kickoffs and a random opponent draw from streams of each environment's
+    own, keyed by the seed, its global index and its episode number."""
+
+    @staticmethod
+    def make(n, offset=0, mode="NextStep"):
+        return vexlo.VectorEnv(n, step_limit=10 * 8, autoreset_mode=mode, env_offset=offset,
+                               kickoff=vexlo.RandomKickoff(ball_speed=3.0), opponent=vexlo.RandomPolicy())
+
+    def run(self, envs, seed, actions):
+        """Starts and transitions of ``envs`` side by side, joined along the batch."""
+        joined = lambda parts: [np.concatenate(x) for x in zip(*parts)]
+        out = [joined([(e.reset(seed=seed)[0],) for e in envs])]
+        for act in actions:
+            cut = np.cumsum([e.num_envs for e in envs])[:-1]
+            out.append(joined([e.step(a)[:4] for e, a in zip(envs, np.split(act, cut))]))
+        return out
+
+    @pytest.mark.parametrize("mode", ["NextStep", "SameStep"])
+    def test_split_batches_play_the_same_episodes(self, mode):
+        actions = np.random.default_rng(2).integers(0, [3, 3, 2], size=(45, 8, 3))
+        whole = self.run([self.make(8, mode=mode)], 9, actions)
+        split = self.run([self.make(4, 0, mode), self.make(4, 4, mode)], 9, actions)
+        for a, b in zip(whole, split):
+            for x, y in zip(a, b):
+                np.testing.assert_array_equal(x, y)
+        ended = sum(int((t[2] | t[3]).sum()) for t in whole[1:])
+        assert ended >= 3 * 8  # through several autoresets
+        # The second half alone, offset as in the whole batch, plays its episodes.
+        alone = self.run([self.make(4, 4, mode)], 9, actions[:, 4:])
+        np.testing.assert_array_equal(alone[-1][0], whole[-1][0][4:])
+
+    def test_episodes_of_one_environment_differ(self):
+        env = self.make(2)
+        starts = []
+        obs, _ = env.reset(seed=4)
+        done = np.ones(2, dtype=bool)
+        for _ in range(40):
+            starts += [tuple(np.round(env.match_state.ball_pos[i], 9)) for i in np.flatnonzero(done)]
+            obs, _, term, trunc, _ = env.step(np.tile(STILL, (2, 1)))
+            done = term | trunc
+        assert len(starts) >= 6 and len(set(starts)) == len(starts)
+
+    def test_parallel_env_starts_as_the_same_environment_of_a_batch(self):
+        kick = vexlo.RandomKickoff(ball_speed=3.0)
+        batch = vexlo.VectorEnv(8, kickoff=kick)
+        batch.reset(seed=9)
+        one = vexlo.ParallelEnv(kickoff=kick, env_index=5)
+        one.reset(seed=9)
+        for x, y in zip(one.match_state[:4], batch.match_state.take(5)[:4]):
+            np.testing.assert_array_equal(x, y)
+
+    def test_seeded_reset_reseeds_the_opponent(self):
+        env = vexlo.VectorEnv(3, opponent=vexlo.RandomPolicy(seed=0))
+        still = np.tile(STILL, (3, 1))
+        runs = []
+        for seed in (5, 5, 6):
+            env.reset(seed=seed)
+            runs.append(np.stack([env.step(still)[0] for _ in range(12)]))
+        np.testing.assert_array_equal(runs[0], runs[1])
+        assert not np.array_equal(runs[0], runs[2])
+
+
 def test_state_take_indexes_like_numpy():
     state = vexlo.State.read(vexlo.VectorEnv(3).core)
     state.ball_pos[:, 0] = [10.0, 20.0, 30.0]
