@@ -6,7 +6,7 @@ from __future__ import annotations
 
 import numpy as np
 
-from .streams import EnvRandom
+from .streams import EnvRandom, EnvStreams
 
 
 class RandomPolicy:
@@ -19,43 +19,50 @@ class RandomPolicy:
     actions do not depend on how the batch is split.
     """
 
-    #: Steps of actions drawn at once per environment: one generator call
-    #: serves this many steps.
+    #: Steps of actions drawn at once per environment.
     CHUNK = 64
 
     def __init__(self, n_players: int = 1, seed: int | None = None) -> None:
         self.n_players = int(n_players)
         self.rng = np.random.default_rng(seed)
         self.high = np.tile([3, 3, 2], self.n_players)
-        self._generators: list[np.random.Generator] | None = None
-        self._drawn = np.empty((0, self.CHUNK, self.high.size), dtype=np.int8)
+        self._streams: EnvStreams | None = None
+        self._purpose = 0
+        self._episodes = np.zeros(0, dtype=np.uint64)
+        self._chunks = np.zeros(0, dtype=np.int64)
+        self._drawn = np.empty((0, self.CHUNK, self.high.size), dtype=np.int64)
         self._cursor = np.zeros(0, dtype=np.int64)
         self._all_rows = np.arange(0)
 
     def restart(self, mask: np.ndarray, rng: EnvRandom) -> None:
         """The environments under ``mask`` began an episode; ``rng`` holds their streams."""
         n = mask.shape[0]
-        if self._generators is None or len(self._generators) != n:
-            self._generators = [self.rng] * n
-            self._drawn = np.empty((n, self.CHUNK, self.high.size), dtype=np.int8)
+        if self._streams is None or len(self._cursor) != n:
+            self._episodes = np.zeros(n, dtype=np.uint64)
+            self._chunks = np.zeros(n, dtype=np.int64)
+            self._drawn = np.empty((n, self.CHUNK, self.high.size), dtype=np.int64)
             self._cursor = np.full(n, self.CHUNK, dtype=np.int64)
             self._all_rows = np.arange(n)
-        rows = np.flatnonzero(mask)
-        for row, g in zip(rows, rng.generators):
-            self._generators[row] = g
-        self._cursor[rows] = self.CHUNK  # drawn afresh on the next call
+        self._streams, self._purpose = rng.streams, rng.purpose
+        self._episodes[rng.rows] = rng.episodes
+        self._chunks[rng.rows] = 0
+        self._cursor[rng.rows] = self.CHUNK  # drawn afresh on the next call
 
     def __call__(self, obs: np.ndarray) -> np.ndarray:
         n = obs.shape[0]
-        if self._generators is None:
+        if self._streams is None:
             return self.rng.integers(0, self.high, size=(n, self.high.size), dtype=np.int64)
-        if n != len(self._generators):
-            raise ValueError(f"RandomPolicy was restarted for {len(self._generators)} environments, "
-                             f"not {n}")
-        for row in np.flatnonzero(self._cursor >= self.CHUNK):
-            self._drawn[row] = self._generators[row].integers(0, self.high, size=(self.CHUNK, self.high.size))
-            self._cursor[row] = 0
-        out = self._drawn[self._all_rows, self._cursor].astype(np.int64)
+        if n != len(self._cursor):
+            raise ValueError(f"RandomPolicy was restarted for {len(self._cursor)} environments, not {n}")
+        empty = np.flatnonzero(self._cursor >= self.CHUNK)
+        if empty.size:
+            # Part k + 1 of an environment's stream holds its chunk k of actions.
+            self._chunks[empty] += 1
+            u = self._streams.uniform(empty, self._episodes[empty], self._purpose, self._chunks[empty],
+                                      self.CHUNK * self.high.size)
+            self._drawn[empty] = (u.reshape(-1, self.CHUNK, self.high.size) * self.high).astype(np.int64)
+            self._cursor[empty] = 0
+        out = self._drawn[self._all_rows, self._cursor]
         self._cursor += 1
         return out
 

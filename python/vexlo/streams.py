@@ -10,7 +10,7 @@ with ``env_offset=256``, and nothing it draws depends on its neighbours.
 from __future__ import annotations
 
 from functools import cached_property
-from typing import Any, Callable
+from typing import Any
 
 import numpy as np
 
@@ -18,6 +18,8 @@ import numpy as np
 #: never shifts another.
 KICKOFF = 0
 OPPONENT = 1
+#: A part of a stream holds 2**40 Philox blocks, far more than a part draws.
+_PART_SHIFT = 40
 
 
 class EnvStreams:
@@ -30,6 +32,7 @@ class EnvStreams:
         #: Episodes each environment has begun since the last seeding.
         self.episode = np.zeros(num_envs, dtype=np.uint64)
         self.key: np.ndarray | None = None
+        self._bits: np.random.Philox | None = None
 
     def seed(self, seed: int | None) -> None:
         """Key every stream by ``seed`` (fresh entropy for ``None``) and count episodes from 0."""
@@ -47,52 +50,74 @@ class EnvStreams:
         self.episode[rows] += np.uint64(1)
         return rows, episodes
 
-    def generator(self, row: int, episode: int, purpose: int) -> np.random.Generator:
-        # The counter's lowest word is the one Philox advances while drawing;
-        # the words above it name the stream.
-        counter = np.array([0, purpose, episode, self.index[row]], dtype=np.uint64)
-        return np.random.Generator(np.random.Philox(key=self.key, counter=counter))
+    def generator(self, row: int, episode: int, purpose: int, part: int = 0) -> np.random.Generator:
+        """The stream of environment ``row``'s episode, for ``purpose``, from ``part`` on."""
+        return np.random.Generator(np.random.Philox(key=self.key, counter=self._counter(row, episode,
+                                                                                       purpose, part)))
+
+    def uniform(self, rows: np.ndarray, episodes: np.ndarray, purpose: int, parts: np.ndarray,
+                count: int) -> np.ndarray:
+        """``count`` uniform numbers in [0, 1) per environment, ``(len(rows), count)``:
+        what ``generator(row, episode, purpose, part).random(count)`` gives."""
+        out = np.empty((len(rows), count))
+        if self._bits is None:
+            self._bits = np.random.Philox()
+            self._draw = np.random.Generator(self._bits)
+            self._state: dict[str, Any] = dict(self._bits.state)
+        # Building a Philox costs ten times more than rewinding one: one bit
+        # generator is moved to each environment's stream in turn.
+        state: Any = self._state
+        state["state"]["key"] = self.key
+        for i, (row, episode, part) in enumerate(zip(rows.tolist(), episodes.tolist(), parts.tolist())):
+            state["state"]["counter"] = self._counter(row, episode, purpose, part)
+            self._bits.state = state
+            out[i] = self._draw.random(count)
+        return out
+
+    def _counter(self, row: int, episode: int, purpose: int, part: int) -> np.ndarray:
+        # Philox advances the counter's lowest word while drawing; its high
+        # bits number the parts, and the words above name the stream.
+        return np.array([part << _PART_SHIFT, purpose, episode, self.index[row]], dtype=np.uint64)
 
 
 class EnvRandom:
-    """The streams of the environments that just began an episode, one
-    ``Generator`` per environment in the order of ``np.flatnonzero(mask)``.
+    """The streams of the environments that just began an episode, in the
+    order of ``np.flatnonzero(mask)``.
 
-    Draw each environment's numbers from its own generator (``generators``,
-    ``rows``, ``random``) so that they do not depend on how the batch is
-    split. Any other attribute is that of ``batch``, one generator for the
+    Draw each environment's numbers from its own stream (``random``,
+    ``generators``) so that they do not depend on how the batch is split.
+    Every call of ``random`` takes a fresh part of the streams; ``generators``
+    are independent ``Generator`` objects, one per environment, slower to
+    build. Any other attribute is that of ``batch``, one generator for the
     whole batch, which keeps callables written for a plain ``Generator``
     working, though their draws then depend on the split.
     """
 
     def __init__(self, streams: EnvStreams, rows: np.ndarray, episodes: np.ndarray, purpose: int,
                  batch: np.random.Generator) -> None:
-        self._streams = streams
-        self._rows = rows
-        self._episodes = episodes
-        self._purpose = purpose
+        self.streams = streams
+        self.rows = rows
+        self.episodes = episodes
+        self.purpose = purpose
         self.batch = batch
-
-    @cached_property
-    def generators(self) -> list[np.random.Generator]:
-        # Built on first use: most kickoffs and policies never ask.
-        s, p = self._streams, self._purpose
-        return [s.generator(int(r), int(e), p) for r, e in zip(self._rows, self._episodes)]
-
-    def rows(self, draw: Callable[[np.random.Generator], Any], shape: tuple[int, ...] = (),
-             dtype: Any = np.float64) -> np.ndarray:
-        """``draw(generator)`` of each environment, stacked: ``(n, *shape)``."""
-        out = np.empty((len(self._rows), *shape), dtype=dtype)
-        for i, g in enumerate(self.generators):
-            out[i] = draw(g)
-        return out
+        self._parts = 0
 
     def random(self, *shape: int) -> np.ndarray:
         """Uniform numbers in [0, 1), ``shape`` of them per environment: ``(n, *shape)``."""
-        return self.rows(lambda g: g.random(shape), shape)
+        self._parts += 1
+        parts = np.full(len(self.rows), self._parts, dtype=np.int64)
+        count = int(np.prod(shape, dtype=np.int64))
+        flat = self.streams.uniform(self.rows, self.episodes, self.purpose, parts, count)
+        return flat.reshape((len(self.rows), *shape))
+
+    @cached_property
+    def generators(self) -> list[np.random.Generator]:
+        # Part 0 of every stream: ``random`` starts at part 1.
+        s, p = self.streams, self.purpose
+        return [s.generator(int(r), int(e), p) for r, e in zip(self.rows, self.episodes)]
 
     def __len__(self) -> int:
-        return len(self._rows)
+        return len(self.rows)
 
     def __getattr__(self, name: str) -> Any:
         if name.startswith("_"):

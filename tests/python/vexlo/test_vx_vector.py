@@ -315,6 +315,23 @@ class TestPerEnvironmentStreams:
         for x, y in zip(one.match_state[:4], batch.match_state.take(5)[:4]):
             np.testing.assert_array_equal(x, y)
 
+    def test_batched_draws_are_those_of_each_environments_own_philox_stream(self):
+        from vexlo.streams import KICKOFF, EnvRandom, EnvStreams
+
+        streams = EnvStreams(6, offset=10)
+        streams.seed(3)
+        streams.begin(np.ones(6, dtype=bool))
+        rows, episodes = streams.begin(np.array([0, 1, 0, 1, 1, 0], dtype=bool))
+        rng = EnvRandom(streams, rows, episodes, KICKOFF, np.random.default_rng())
+        first, second = rng.random(5), rng.random(2, 3)
+        assert first.shape == (3, 5) and second.shape == (3, 2, 3)
+        for i, (row, episode) in enumerate(zip(rows, episodes)):
+            assert (row, episode) == ([1, 3, 4][i], 1)
+            for part, got in ((1, first[i]), (2, second[i].ravel())):
+                own = np.random.Philox(key=streams.key, counter=[part << 40, KICKOFF, 1, 10 + row])
+                np.testing.assert_array_equal(got, np.random.Generator(own).random(got.size))
+        assert len({tuple(r) for r in first}) == 3
+
     def test_seeded_reset_reseeds_the_opponent(self):
         env = vexlo.VectorEnv(3, opponent=vexlo.RandomPolicy(seed=0))
         still = np.tile(STILL, (3, 1))
