@@ -295,16 +295,21 @@ class TestPerEnvironmentStreams:
         alone = self.run([self.make(4, 4, mode)], 9, actions[:, 4:])
         np.testing.assert_array_equal(alone[-1][0], whole[-1][0][4:])
 
-    def test_episodes_of_one_environment_differ(self):
-        env = self.make(2)
-        starts = []
-        obs, _ = env.reset(seed=4)
-        done = np.ones(2, dtype=bool)
-        for _ in range(40):
-            starts += [tuple(np.round(env.match_state.ball_pos[i], 9)) for i in np.flatnonzero(done)]
-            obs, _, term, trunc, _ = env.step(np.tile(STILL, (2, 1)))
-            done = term | trunc
-        assert len(starts) >= 6 and len(set(starts)) == len(starts)
+    @pytest.mark.parametrize("random", ["kickoff", "opponent"])
+    def test_episodes_of_one_environment_differ(self, random):
+        # Only one of the two is random: the other would hide a repeat.
+        env = vexlo.VectorEnv(2, step_limit=10 * 8, **{
+            "kickoff": {"kickoff": vexlo.RandomKickoff(ball_speed=3.0)},
+            "opponent": {"kickoff": None, "opponent": vexlo.RandomPolicy()}}[random])
+        seen, steps = [env.reset(seed=4)[0]], [env.match_state.steps]
+        for _ in range(43):
+            seen.append(env.step(np.tile(STILL, (2, 1)))[0])
+            steps.append(env.match_state.steps)
+        # Ten steps truncate, the next one restarts: episodes of eleven observations.
+        assert (np.stack(steps)[::11] == 0).all()
+        runs = np.stack(seen).reshape(4, 11, 2, -1)
+        episodes = {runs[e, :, i].tobytes() for e in range(4) for i in range(2)}
+        assert len(episodes) == 8
 
     def test_parallel_env_starts_as_the_same_environment_of_a_batch(self):
         kick = vexlo.RandomKickoff(ball_speed=3.0)
