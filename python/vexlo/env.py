@@ -157,11 +157,11 @@ class VectorEnv(gym.vector.VectorEnv):
     Observation, reward and kickoff are batched callables: ``observation(view,
     state) -> (N, D)``, ``reward(view, prev, state, scored) -> (N,)`` and
     ``kickoff(view, state, mask, rng) -> State | None``, where ``rng`` is a
-    :class:`vexlo.streams.EnvRandom` with one stream per reset environment. ``kickoff=None`` keeps
-    the engine's kickoff (red kicks off, the kickoff barrier holds blue back);
-    the default ``"auto"`` does so when the agent plays red and uses
-    :class:`vexlo.kickoff.OpenKickoff` when it plays blue, which a still red
-    team would otherwise lock out of the ball.
+    :class:`vexlo.streams.EnvRandom` with one stream per reset environment.
+    ``kickoff=None`` keeps the engine's kickoff (red kicks off, the kickoff
+    barrier holds blue back); the default ``"auto"`` does so when the agent
+    plays red and uses :class:`vexlo.kickoff.OpenKickoff` when it plays blue,
+    which a still red team would otherwise lock out of the ball.
 
     Every environment draws its kickoffs, and a ``RandomPolicy`` opponent its
     actions, from its own streams keyed by the seed, its global index

@@ -45,12 +45,17 @@ class RandomKickoff:
         self.player_area = float(player_area)
         self.ball_speed = float(ball_speed)
 
-    def __call__(self, view: View, state: State, mask: np.ndarray, rng: EnvRandom) -> State | None:
+    def __call__(self, view: View, state: State, mask: np.ndarray,
+                 rng: EnvRandom | np.random.Generator) -> State | None:
         p = state.n_players
         # Every reset environment draws one fixed-size block from its own
         # stream, whether it is chosen or not and however often its players
         # are moved off the ball, so its start never depends on the others.
-        block = rng.random(5 + 2 * p * (1 + _RETRIES))
+        size = 5 + 2 * p * (1 + _RETRIES)
+        if isinstance(rng, EnvRandom):
+            block = rng.random(size)
+        else:  # a plain Generator, as kickoffs were once given
+            block = rng.random((int(np.count_nonzero(mask)), size))
         chosen_rows = block[:, 0] < self.probability
         n = int(np.count_nonzero(chosen_rows))
         if n == 0:
