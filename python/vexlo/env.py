@@ -16,11 +16,12 @@ from .kickoff import OpenKickoff
 from .obs import OBS_BOUND, TeamObservation, View, team_flag
 from .rewards import goal_reward
 from .state import State
+from .streams import KICKOFF, OPPONENT, EnvRandom, EnvStreams
 
 Policy = Callable[[np.ndarray], np.ndarray]
 ObservationFn = Callable[[View, State], np.ndarray]
 RewardFn = Callable[[View, State, State, np.ndarray], np.ndarray]
-KickoffFn = Callable[[View, State, np.ndarray, np.random.Generator], Optional[State]]
+KickoffFn = Callable[[View, State, np.ndarray, EnvRandom], Optional[State]]
 
 #: Digits of one player's action: dx and dy in {0, 1, 2} (for -1, 0, +1), kick in {0, 1}.
 PLAYER_ACTION = (3, 3, 2)
@@ -130,7 +131,7 @@ def infer_observation_space(fn: ObservationFn, view: View, state: State) -> spac
 
 
 def apply_kickoff(fn: KickoffFn | None, view: View, core: vexlo_core.VecEnv, mask: np.ndarray,
-                  rng: np.random.Generator) -> None:
+                  rng: EnvRandom) -> None:
     """Let ``fn`` place the environments under ``mask`` that were just reset."""
     if fn is None:
         return
@@ -155,11 +156,17 @@ class VectorEnv(gym.vector.VectorEnv):
 
     Observation, reward and kickoff are batched callables: ``observation(view,
     state) -> (N, D)``, ``reward(view, prev, state, scored) -> (N,)`` and
-    ``kickoff(view, state, mask, rng) -> State | None``. ``kickoff=None`` keeps
-    the engine's kickoff (red kicks off, the kickoff barrier holds blue back);
-    the default ``"auto"`` does so when the agent plays red and uses
-    :class:`vexlo.kickoff.OpenKickoff` when it plays blue, which a still red
-    team would otherwise lock out of the ball.
+    ``kickoff(view, state, mask, rng) -> State | None``, where ``rng`` is a
+    :class:`vexlo.streams.EnvRandom` with one stream per reset environment.
+    ``kickoff=None`` keeps the engine's kickoff (red kicks off, the kickoff
+    barrier holds blue back); the default ``"auto"`` does so when the agent
+    plays red and uses :class:`vexlo.kickoff.OpenKickoff` when it plays blue,
+    which a still red team would otherwise lock out of the ball.
+
+    Every environment draws its kickoffs, and a ``RandomPolicy`` opponent its
+    actions, from its own streams keyed by the seed, its global index
+    ``env_offset + i`` and its episode number: batches that split a larger one
+    with matching offsets play the same episodes.
     """
 
     metadata: dict[str, Any] = {
@@ -186,11 +193,13 @@ class VectorEnv(gym.vector.VectorEnv):
         autoreset_mode: str | AutoresetMode = AutoresetMode.NEXT_STEP,
         render_mode: str | None = None,
         observation_space: spaces.Space | None = None,
+        env_offset: int = 0,
     ) -> None:
         if render_mode not in (None, "rgb_array"):
             raise ValueError(f"unsupported render_mode {render_mode!r}")
         self.core = make_core(num_envs, n_red, n_blue, step_limit, tick_skip, vxs)
         self.num_envs = int(self.core.n_envs)
+        self.streams = EnvStreams(self.num_envs, int(env_offset))
         self.n_players = int(self.core.n_players)
         self.step_limit = int(step_limit)
         self.tick_skip = max(1, int(tick_skip))
@@ -234,6 +243,8 @@ class VectorEnv(gym.vector.VectorEnv):
               options: dict[str, Any] | None = None) -> tuple[np.ndarray, dict[str, Any]]:
         """Reset every environment, or those of ``options["reset_mask"]``."""
         super().reset(seed=seed)
+        if seed is not None or self.streams.key is None:
+            self.streams.seed(seed)
         mask = None if options is None else options.get("reset_mask")
         if mask is None:
             self.core.reset_all()
@@ -243,7 +254,7 @@ class VectorEnv(gym.vector.VectorEnv):
             if mask.dtype != np.bool_ or mask.shape != (self.num_envs,):
                 raise ValueError(f"reset_mask must be a bool array of shape ({self.num_envs},)")
             self.core.reset_mask(mask)
-        apply_kickoff(self.kickoff_fn, self.view, self.core, mask, self.np_random)
+        self._begin_episodes(mask)
         self._pending &= ~mask
         self._any_pending = bool(np.count_nonzero(self._pending))
         self.match_state = State.read(self.core)
@@ -264,7 +275,7 @@ class VectorEnv(gym.vector.VectorEnv):
         restarted = self._any_pending and self.autoreset_mode == AutoresetMode.NEXT_STEP
         if restarted:
             self.core.reset_mask(pending)
-            apply_kickoff(self.kickoff_fn, self.view, self.core, pending, self.np_random)
+            self._begin_episodes(pending)
         state = State.read(self.core)
 
         # count_nonzero rather than any(): it skips the reduction machinery,
@@ -291,7 +302,7 @@ class VectorEnv(gym.vector.VectorEnv):
             infos["final_obs"], infos["_final_obs"] = final, done.copy()
             infos["final_info"], infos["_final_info"] = {}, done.copy()
             self.core.reset_mask(done)
-            apply_kickoff(self.kickoff_fn, self.view, self.core, done, self.np_random)
+            self._begin_episodes(done)
             state = State.read(self.core)
             obs = np.asarray(obs).copy()
             obs[done] = np.asarray(self.observation_fn(self.view, state))[done]
@@ -299,6 +310,17 @@ class VectorEnv(gym.vector.VectorEnv):
             self._pending, self._any_pending = done, any_done
         self.match_state = state
         return obs, reward, terminated, truncated, infos
+
+    def _begin_episodes(self, mask: np.ndarray) -> None:
+        """Hand the streams of the environments under ``mask``, just reset, to
+        the kickoff and to an opponent that takes them (``restart``)."""
+        rows, episodes = self.streams.begin(mask)
+        if self.kickoff_fn is not None:
+            rng = EnvRandom(self.streams, rows, episodes, KICKOFF, self.np_random)
+            apply_kickoff(self.kickoff_fn, self.view, self.core, mask, rng)
+        restart = getattr(self.opponent, "restart", None)
+        if restart is not None:
+            restart(mask, EnvRandom(self.streams, rows, episodes, OPPONENT, self.np_random))
 
     # -- rendering ---------------------------------------------------------
     def render(self) -> np.ndarray | None:  # type: ignore[override]

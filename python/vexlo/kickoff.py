@@ -3,7 +3,9 @@
 Called after the selected environments (``mask``) were reset to the stadium's
 kickoff; ``state`` is the snapshot of the whole batch at that moment. Return
 the state to place into the batch (only the rows under ``mask`` should differ)
-or ``None`` to keep the regular kickoff.
+or ``None`` to keep the regular kickoff. ``rng`` is a
+:class:`vexlo.streams.EnvRandom`: one generator per reset environment, so that
+a start does not depend on how the batch is split.
 """
 
 from __future__ import annotations
@@ -12,9 +14,12 @@ import numpy as np
 
 from .obs import View
 from .state import State
+from .streams import EnvRandom
 
 #: Space left between a placed player and the ball, besides their radii.
 _MARGIN = 2.0
+#: Fresh places drawn for players that landed on the ball.
+_RETRIES = 8
 
 
 class RandomKickoff:
@@ -40,11 +45,24 @@ class RandomKickoff:
         self.player_area = float(player_area)
         self.ball_speed = float(ball_speed)
 
-    def __call__(self, view: View, state: State, mask: np.ndarray, rng: np.random.Generator) -> State | None:
-        chosen = mask & (rng.random(mask.shape[0]) < self.probability)
-        n = int(chosen.sum())
+    def __call__(self, view: View, state: State, mask: np.ndarray,
+                 rng: EnvRandom | np.random.Generator) -> State | None:
+        p = state.n_players
+        # Every reset environment draws one fixed-size block from its own
+        # stream, whether it is chosen or not and however often its players
+        # are moved off the ball, so its start never depends on the others.
+        size = 5 + 2 * p * (1 + _RETRIES)
+        if isinstance(rng, EnvRandom):
+            block = rng.random(size)
+        else:  # a plain Generator, as kickoffs were once given
+            block = rng.random((int(np.count_nonzero(mask)), size))
+        chosen_rows = block[:, 0] < self.probability
+        n = int(np.count_nonzero(chosen_rows))
         if n == 0:
             return None
+        chosen = np.zeros(mask.shape[0], dtype=bool)
+        chosen[np.flatnonzero(mask)[chosen_rows]] = True
+        draws = block[chosen_rows, 1:]
         if view.field.pitch is not None:
             half_w, half_h = view.field.pitch[0], view.field.pitch[1]
         else:
@@ -53,20 +71,19 @@ class RandomKickoff:
         half = np.array([half_w, half_h])
         clearance = view.field.ball_radius + view.field.player_radius + _MARGIN
         out = state.copy()
-        p = state.n_players
-        ball = (rng.random((n, 2)) * 2.0 - 1.0) * half * self.ball_area
-        angle = rng.random(n) * 2.0 * np.pi
-        speed = rng.random(n) * self.ball_speed
-        players = (rng.random((n, p, 2)) * 2.0 - 1.0) * half * self.player_area
+        ball = (draws[:, 0:2] * 2.0 - 1.0) * half * self.ball_area
+        angle = draws[:, 2] * 2.0 * np.pi
+        speed = draws[:, 3] * self.ball_speed
+        tries = (draws[:, 4:].reshape(n, 1 + _RETRIES, p, 2) * 2.0 - 1.0) * half * self.player_area
+        players = tries[:, 0].copy()
         # Move players that landed on the ball straight away from it.
-        for _ in range(8):
+        for attempt in range(1, 1 + _RETRIES):
             d = players - ball[:, None, :]
             dist = np.hypot(d[..., 0], d[..., 1])
             close = dist < clearance
             if not close.any():
                 break
-            redo = (rng.random((n, p, 2)) * 2.0 - 1.0) * half * self.player_area
-            players[close] = redo[close]
+            players[close] = tries[:, attempt][close]
         out.ball_pos[chosen] = ball
         out.ball_vel[chosen] = np.stack([np.cos(angle), np.sin(angle)], axis=1) * speed[:, None]
         out.player_pos[chosen] = players
@@ -83,5 +100,5 @@ class OpenKickoff:
     the default for an agent playing blue against a still red team.
     """
 
-    def __call__(self, view: View, state: State, mask: np.ndarray, rng: np.random.Generator) -> State | None:
+    def __call__(self, view: View, state: State, mask: np.ndarray, rng: EnvRandom) -> State | None:
         return state if mask.any() else None

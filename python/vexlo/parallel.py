@@ -14,6 +14,7 @@ from .field import FLAG_RED, Field
 from .obs import TeamObservation, View
 from .rewards import goal_reward
 from .state import State
+from .streams import KICKOFF, EnvRandom, EnvStreams
 
 
 class ParallelEnv(_PZParallelEnv):
@@ -43,6 +44,7 @@ class ParallelEnv(_PZParallelEnv):
         kickoff: KickoffFn | None = None,
         rearm_kick: bool = True,
         render_mode: str | None = None,
+        env_index: int = 0,
     ) -> None:
         if render_mode not in (None, "rgb_array"):
             raise ValueError(f"unsupported render_mode {render_mode!r}")
@@ -77,6 +79,8 @@ class ParallelEnv(_PZParallelEnv):
                             for a in self.possible_agents}
         self._act_spaces = {a: spaces.MultiDiscrete(list(PLAYER_ACTION)) for a in self.possible_agents}
         self._rng = np.random.default_rng()
+        # The streams of environment ``env_index`` of a VectorEnv: its kickoffs.
+        self.streams = EnvStreams(1, int(env_index))
         self._renderer: Any = None
 
     def observation_space(self, agent: str) -> spaces.Space:
@@ -92,9 +96,13 @@ class ParallelEnv(_PZParallelEnv):
               options: dict[str, Any] | None = None) -> tuple[dict[str, np.ndarray], dict[str, dict]]:
         if seed is not None:
             self._rng = np.random.default_rng(seed)
+        if seed is not None or self.streams.key is None:
+            self.streams.seed(seed)
         self.core.reset_all()
-        apply_kickoff(self.kickoff_fn, self.views[self.possible_agents[0]], self.core,
-                      np.ones(1, dtype=bool), self._rng)
+        mask = np.ones(1, dtype=bool)
+        rows, episodes = self.streams.begin(mask)
+        apply_kickoff(self.kickoff_fn, self.views[self.possible_agents[0]], self.core, mask,
+                      EnvRandom(self.streams, rows, episodes, KICKOFF, self._rng))
         self.agents = list(self.possible_agents)
         self.match_state = State.read(self.core)
         return self._observe(), {a: {} for a in self.agents}

@@ -6,17 +6,65 @@ from __future__ import annotations
 
 import numpy as np
 
+from .streams import EnvRandom, EnvStreams
+
 
 class RandomPolicy:
-    """Uniformly random actions for ``n_players`` players."""
+    """Uniformly random actions for ``n_players`` players.
+
+    On its own it draws from one generator seeded by ``seed``. As the
+    ``opponent`` of a :class:`vexlo.VectorEnv` it is told of every new
+    episode (``restart``) and then draws each environment's actions from that
+    environment's own stream, so ``reset(seed=...)`` reseeds it and its
+    actions do not depend on how the batch is split.
+    """
+
+    #: Steps of actions drawn at once per environment.
+    CHUNK = 64
 
     def __init__(self, n_players: int = 1, seed: int | None = None) -> None:
         self.n_players = int(n_players)
         self.rng = np.random.default_rng(seed)
+        self.high = np.tile([3, 3, 2], self.n_players)
+        self._streams: EnvStreams | None = None
+        self._purpose = 0
+        self._episodes = np.zeros(0, dtype=np.uint64)
+        self._chunks = np.zeros(0, dtype=np.int64)
+        self._drawn = np.empty((0, self.CHUNK, self.high.size), dtype=np.int64)
+        self._cursor = np.zeros(0, dtype=np.int64)
+        self._all_rows = np.arange(0)
+
+    def restart(self, mask: np.ndarray, rng: EnvRandom) -> None:
+        """The environments under ``mask`` began an episode; ``rng`` holds their streams."""
+        n = mask.shape[0]
+        if self._streams is None or len(self._cursor) != n:
+            self._episodes = np.zeros(n, dtype=np.uint64)
+            self._chunks = np.zeros(n, dtype=np.int64)
+            self._drawn = np.empty((n, self.CHUNK, self.high.size), dtype=np.int64)
+            self._cursor = np.full(n, self.CHUNK, dtype=np.int64)
+            self._all_rows = np.arange(n)
+        self._streams, self._purpose = rng.streams, rng.purpose
+        self._episodes[rng.rows] = rng.episodes
+        self._chunks[rng.rows] = 0
+        self._cursor[rng.rows] = self.CHUNK  # drawn afresh on the next call
 
     def __call__(self, obs: np.ndarray) -> np.ndarray:
-        high = np.tile([3, 3, 2], self.n_players)
-        return self.rng.integers(0, high, size=(obs.shape[0], high.size), dtype=np.int64)
+        n = obs.shape[0]
+        if self._streams is None:
+            return self.rng.integers(0, self.high, size=(n, self.high.size), dtype=np.int64)
+        if n != len(self._cursor):
+            raise ValueError(f"RandomPolicy was restarted for {len(self._cursor)} environments, not {n}")
+        empty = np.flatnonzero(self._cursor >= self.CHUNK)
+        if empty.size:
+            # Part k + 1 of an environment's stream holds its chunk k of actions.
+            self._chunks[empty] += 1
+            u = self._streams.uniform(empty, self._episodes[empty], self._purpose, self._chunks[empty],
+                                      self.CHUNK * self.high.size)
+            self._drawn[empty] = (u.reshape(-1, self.CHUNK, self.high.size) * self.high).astype(np.int64)
+            self._cursor[empty] = 0
+        out = self._drawn[self._all_rows, self._cursor]
+        self._cursor += 1
+        return out
 
 
 class ChaseBall:

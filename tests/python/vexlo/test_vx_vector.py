@@ -263,6 +263,91 @@ class TestSeedingAndKickoff:
         assert (travelled > 1.0) == moves
 
 
+class TestPerEnvironmentStreams:
+    """Kickoffs and a random opponent draw from streams of each environment's
+    own, keyed by the seed, its global index and its episode number."""
+
+    @staticmethod
+    def make(n, offset=0, mode="NextStep"):
+        return vexlo.VectorEnv(n, step_limit=10 * 8, autoreset_mode=mode, env_offset=offset,
+                               kickoff=vexlo.RandomKickoff(ball_speed=3.0), opponent=vexlo.RandomPolicy())
+
+    def run(self, envs, seed, actions):
+        """Starts and transitions of ``envs`` side by side, joined along the batch."""
+        joined = lambda parts: [np.concatenate(x) for x in zip(*parts)]
+        out = [joined([(e.reset(seed=seed)[0],) for e in envs])]
+        for act in actions:
+            cut = np.cumsum([e.num_envs for e in envs])[:-1]
+            out.append(joined([e.step(a)[:4] for e, a in zip(envs, np.split(act, cut))]))
+        return out
+
+    @pytest.mark.parametrize("mode", ["NextStep", "SameStep"])
+    def test_split_batches_play_the_same_episodes(self, mode):
+        actions = np.random.default_rng(2).integers(0, [3, 3, 2], size=(45, 8, 3))
+        whole = self.run([self.make(8, mode=mode)], 9, actions)
+        split = self.run([self.make(4, 0, mode), self.make(4, 4, mode)], 9, actions)
+        for a, b in zip(whole, split):
+            for x, y in zip(a, b):
+                np.testing.assert_array_equal(x, y)
+        ended = sum(int((t[2] | t[3]).sum()) for t in whole[1:])
+        assert ended >= 3 * 8  # through several autoresets
+        # The second half alone, offset as in the whole batch, plays its episodes.
+        alone = self.run([self.make(4, 4, mode)], 9, actions[:, 4:])
+        np.testing.assert_array_equal(alone[-1][0], whole[-1][0][4:])
+
+    @pytest.mark.parametrize("random", ["kickoff", "opponent"])
+    def test_episodes_of_one_environment_differ(self, random):
+        # Only one of the two is random: the other would hide a repeat.
+        env = vexlo.VectorEnv(2, step_limit=10 * 8, **{
+            "kickoff": {"kickoff": vexlo.RandomKickoff(ball_speed=3.0)},
+            "opponent": {"kickoff": None, "opponent": vexlo.RandomPolicy()}}[random])
+        seen, steps = [env.reset(seed=4)[0]], [env.match_state.steps]
+        for _ in range(43):
+            seen.append(env.step(np.tile(STILL, (2, 1)))[0])
+            steps.append(env.match_state.steps)
+        # Ten steps truncate, the next one restarts: episodes of eleven observations.
+        assert (np.stack(steps)[::11] == 0).all()
+        runs = np.stack(seen).reshape(4, 11, 2, -1)
+        episodes = {runs[e, :, i].tobytes() for e in range(4) for i in range(2)}
+        assert len(episodes) == 8
+
+    def test_parallel_env_starts_as_the_same_environment_of_a_batch(self):
+        kick = vexlo.RandomKickoff(ball_speed=3.0)
+        batch = vexlo.VectorEnv(8, kickoff=kick)
+        batch.reset(seed=9)
+        one = vexlo.ParallelEnv(kickoff=kick, env_index=5)
+        one.reset(seed=9)
+        for x, y in zip(one.match_state[:4], batch.match_state.take(5)[:4]):
+            np.testing.assert_array_equal(x, y)
+
+    def test_batched_draws_are_those_of_each_environments_own_philox_stream(self):
+        from vexlo.streams import KICKOFF, EnvRandom, EnvStreams
+
+        streams = EnvStreams(6, offset=10)
+        streams.seed(3)
+        streams.begin(np.ones(6, dtype=bool))
+        rows, episodes = streams.begin(np.array([0, 1, 0, 1, 1, 0], dtype=bool))
+        rng = EnvRandom(streams, rows, episodes, KICKOFF, np.random.default_rng())
+        first, second = rng.random(5), rng.random(2, 3)
+        assert first.shape == (3, 5) and second.shape == (3, 2, 3)
+        for i, (row, episode) in enumerate(zip(rows, episodes)):
+            assert (row, episode) == ([1, 3, 4][i], 1)
+            for part, got in ((1, first[i]), (2, second[i].ravel())):
+                own = np.random.Philox(key=streams.key, counter=[part << 40, KICKOFF, 1, 10 + row])
+                np.testing.assert_array_equal(got, np.random.Generator(own).random(got.size))
+        assert len({tuple(r) for r in first}) == 3
+
+    def test_seeded_reset_reseeds_the_opponent(self):
+        env = vexlo.VectorEnv(3, opponent=vexlo.RandomPolicy(seed=0))
+        still = np.tile(STILL, (3, 1))
+        runs = []
+        for seed in (5, 5, 6):
+            env.reset(seed=seed)
+            runs.append(np.stack([env.step(still)[0] for _ in range(12)]))
+        np.testing.assert_array_equal(runs[0], runs[1])
+        assert not np.array_equal(runs[0], runs[2])
+
+
 def test_state_take_indexes_like_numpy():
     state = vexlo.State.read(vexlo.VectorEnv(3).core)
     state.ball_pos[:, 0] = [10.0, 20.0, 30.0]
