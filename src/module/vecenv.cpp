@@ -28,18 +28,6 @@ bool convert_sizes(PyObject* const* objs, BatchSizes& d) {
     return true;
 }
 
-// Wraps a finished batch in a new Python object, or raises its refusal. If
-// the object cannot be allocated, the batch is released with the caller's.
-PyObject* wrap_batch(PyTypeObject* type, BatchOrError&& built) {
-    if (const BatchError* error = std::get_if<BatchError>(&built)) return raise(*error);
-    PyObject* self = type->tp_alloc(type, 0);
-    if (self == nullptr) return nullptr;
-    VecEnvObject* env = as_vecenv(self);
-    new (&env->borrow) BorrowFlag();
-    new (&env->batch) Batch(std::move(std::get<Batch>(built)));
-    return self;
-}
-
 // Turns the UnicodeEncodeError of a text holding an unpaired surrogate (the
 // only thing a str can hold that UTF-8 cannot) into the ValueError of any
 // other bad text, naming the place as the decoder does: the line, and the
@@ -77,6 +65,17 @@ const char* const FROM_VXS_PARAMS[] = {"vxs",    "n_envs",     "n_red",
 const Signature FROM_VXS_SIGNATURE{"from_vxs", FROM_VXS_PARAMS, 6, 4};
 
 }  // namespace
+
+// If the object cannot be allocated, the batch is released with the caller's.
+PyObject* wrap_batch(PyTypeObject* type, BatchOrError&& built) {
+    if (const BatchError* error = std::get_if<BatchError>(&built)) return raise(*error);
+    PyObject* self = type->tp_alloc(type, 0);
+    if (self == nullptr) return nullptr;
+    VecEnvObject* env = as_vecenv(self);
+    new (&env->borrow) BorrowFlag();
+    new (&env->batch) Batch(std::move(std::get<Batch>(built)));
+    return self;
+}
 
 PyObject* raise(const BatchError& error) {
     PyObject* type = PyExc_ValueError;
