@@ -186,6 +186,16 @@ public:
     // of a batch of an equal stadium and team sizes; it checks the whole blob
     // first and refuses, changing nothing, what is damaged or does not fit.
     BlobOrError save_state(const EnvMask& mask = std::nullopt) const;
+    // The same blob written into memory of the caller's: `allocate(size)`
+    // returns `size` writable bytes, or null to give up (the call then
+    // returns an OutOfMemory error). Saves a copy of large blobs.
+    template <class Allocate>
+    BatchStatus save_state_into(Allocate& allocate, const EnvMask& mask = std::nullopt) const {
+        auto fn = [](void* c, std::size_t n) -> std::uint8_t* {
+            return (*static_cast<Allocate*>(c))(n);
+        };
+        return save_state_with(fn, &allocate, mask);
+    }
     BatchStatus load_state(std::span<const std::uint8_t> blob, const EnvMask& mask = std::nullopt);
     // out (N,): a 64-bit hash of each environment's changing state (doubles
     // by their bits), the same on every machine and worker count. Not
@@ -208,6 +218,8 @@ public:
     struct State;
 
 private:
+    BatchStatus save_state_with(std::uint8_t* (*allocate)(void*, std::size_t), void* context,
+                                const EnvMask& mask) const;
     explicit Batch(std::unique_ptr<State> state);
     friend struct BatchBuilder;
     std::unique_ptr<State> s_;

@@ -37,14 +37,28 @@ inline std::uint64_t finish(std::uint64_t h) {
     return h ^ (h >> 31);
 }
 
-std::uint64_t load_le64(const std::uint8_t* p) {
+// Little-endian bytes; on a little-endian machine a plain copy, which keeps
+// saving and checking a blob about as fast as copying it.
+constexpr bool LITTLE = std::endian::native == std::endian::little;
+
+std::uint64_t load_le(const std::uint8_t* p, std::size_t bytes) {
     std::uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+    if constexpr (LITTLE) {
+        std::memcpy(&v, p, bytes);
+    } else {
+        for (std::size_t i = bytes; i > 0; --i) v = (v << 8) | p[i - 1];
+    }
     return v;
 }
 
+std::uint64_t load_le64(const std::uint8_t* p) { return load_le(p, 8); }
+
 void store_le(std::uint8_t* p, std::uint64_t v, std::size_t bytes) {
-    for (std::size_t i = 0; i < bytes; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+    if constexpr (LITTLE) {
+        std::memcpy(p, &v, bytes);
+    } else {
+        for (std::size_t i = 0; i < bytes; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
 }
 
 std::uint64_t hash_bytes(const std::uint8_t* p, std::size_t n) {
@@ -56,9 +70,7 @@ std::uint64_t hash_bytes(const std::uint8_t* p, std::size_t n) {
     std::uint64_t h = n;
     for (std::uint64_t l : lane) h = absorb(h, l);
     for (; i + 8 <= n; i += 8) h = absorb(h, load_le64(p + i));
-    std::uint64_t tail = 0;
-    for (std::size_t j = n; j > i; --j) tail = (tail << 8) | p[j - 1];
-    return finish(absorb(h, tail));
+    return finish(absorb(h, load_le(p + i, n - i)));
 }
 
 // The fields of one environment in blob order, handed to `out.put(bits,
@@ -98,9 +110,20 @@ struct ByteWriter {
     }
 };
 
+// Fields go round four lanes in turn, so that hashing one environment does
+// not wait on a single chain of multiplications.
 struct HashWriter {
-    std::uint64_t h = 0;
-    void put(std::uint64_t v, std::size_t) { h = absorb(h, v); }
+    std::uint64_t lane[4] = {0, 1, 2, 3};
+    std::size_t count = 0;
+    void put(std::uint64_t v, std::size_t) {
+        lane[count % 4] = absorb(lane[count % 4], v);
+        ++count;
+    }
+    std::uint64_t result() const {
+        std::uint64_t h = count;
+        for (std::uint64_t l : lane) h = absorb(h, l);
+        return finish(h);
+    }
 };
 
 std::size_t record_bytes(const World& w) {
@@ -110,8 +133,7 @@ std::size_t record_bytes(const World& w) {
 struct ByteReader {
     const std::uint8_t* at;
     std::uint64_t take(std::size_t bytes) {
-        std::uint64_t v = 0;
-        for (std::size_t i = bytes; i > 0; --i) v = (v << 8) | at[i - 1];
+        const std::uint64_t v = load_le(at, bytes);
         at += bytes;
         return v;
     }
@@ -207,7 +229,22 @@ struct DigestTask {
         for (std::size_t e = begin; e < end; ++e) {
             HashWriter h;
             visit_record(worlds[e], h);
-            out[e] = finish(h.h);
+            out[e] = h.result();
+        }
+    }
+};
+
+// Records are independent and sit at fixed offsets: they are written on the pool.
+struct SaveTask {
+    const World* worlds;
+    const std::size_t* envs;
+    std::uint8_t* records;
+    std::size_t record;
+
+    void operator()(std::size_t begin, std::size_t end) const noexcept {
+        for (std::size_t i = begin; i < end; ++i) {
+            ByteWriter out{records + i * record};
+            visit_record(worlds[envs[i]], out);
         }
     }
 };
@@ -268,17 +305,21 @@ std::uint64_t Batch::fingerprint() const {
         for (Vec2 v : *spawns) vec(v);
     }
     real(w.spawn_distance);
-    return finish(h.h);
+    return h.result();
 }
 
-BlobOrError Batch::save_state(const EnvMask& mask) const {
+BatchStatus Batch::save_state_with(std::uint8_t* (*allocate)(void*, std::size_t), void* context,
+                                  const EnvMask& mask) const {
     auto chosen = selected(mask, s_->worlds.size(), "save_state");
     if (auto* error = std::get_if<BatchError>(&chosen)) return std::move(*error);
     const std::vector<std::size_t>& envs = std::get<std::vector<std::size_t>>(chosen);
     const World& first = s_->worlds[0];
     const std::size_t record = record_bytes(first);
-    std::vector<std::uint8_t> blob(HEADER_BYTES + envs.size() * record + CHECKSUM_BYTES);
-    std::uint8_t* p = blob.data();
+    const std::size_t size = HEADER_BYTES + envs.size() * record + CHECKSUM_BYTES;
+    std::uint8_t* p = allocate(context, size);
+    if (p == nullptr)
+        return BatchError{BatchError::Kind::OutOfMemory,
+                          "save_state: no memory for a blob of " + decimal(size) + " bytes"};
     std::memcpy(p, MAGIC, sizeof MAGIC);
     store_le(p + 8, VERSION, 4);
     store_le(p + 12, s_->n_red, 4);
@@ -287,9 +328,19 @@ BlobOrError Batch::save_state(const EnvMask& mask) const {
     store_le(p + 24, fingerprint(), 8);
     store_le(p + 32, envs.size(), 8);
     store_le(p + 40, record, 8);
-    ByteWriter out{p + HEADER_BYTES};
-    for (std::size_t e : envs) visit_record(s_->worlds[e], out);
-    seal_blob(p, blob.size());
+    SaveTask task{s_->worlds.data(), envs.data(), p + HEADER_BYTES, record};
+    shared_pool().parallel_for(envs.size(), task);
+    seal_blob(p, size);
+    return std::nullopt;
+}
+
+BlobOrError Batch::save_state(const EnvMask& mask) const {
+    std::vector<std::uint8_t> blob;
+    auto allocate = [&blob](std::size_t n) {
+        blob.resize(n);
+        return blob.data();
+    };
+    if (BatchStatus refused = save_state_into(allocate, mask)) return std::move(*refused);
     return blob;
 }
 

@@ -44,15 +44,19 @@ struct BlobBuffer {
     }
 };
 
+// Written straight into the bytes object, which a large blob makes worth it.
 Ref save_bytes(const Batch& b, const EnvMask& mask) {
-    BlobOrError blob = b.save_state(mask);
-    if (const BatchError* error = std::get_if<BatchError>(&blob)) {
-        raise(*error);
+    Ref bytes;
+    auto allocate = [&bytes](std::size_t n) -> std::uint8_t* {
+        bytes = Ref(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(n)));
+        return bytes ? reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())) : nullptr;
+    };
+    if (BatchStatus refused = b.save_state_into(allocate, mask)) {
+        // A failed allocation has its MemoryError pending already.
+        if (!PyErr_Occurred()) raise(*refused);
         return Ref();
     }
-    const auto& bytes = std::get<std::vector<std::uint8_t>>(blob);
-    return Ref(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
-                                         static_cast<Py_ssize_t>(bytes.size())));
+    return bytes;
 }
 
 // A new batch of the same stadium, sizes and settings, with the same state.
