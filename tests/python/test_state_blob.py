@@ -115,6 +115,15 @@ def test_digests_tell_states_apart_but_not_their_history():
     env.physics_step(np.array([[[1, 0, 0], [0, 0, 0]]] * 2 + [[[0, 0, 0], [0, 0, 0]]] * 2))
     d = env.digest()
     assert d[0] == d[1] != d[2] == d[3]
+    big = vc.VecEnv(300, 2, 2)
+    for _ in range(5):
+        big.physics_step(np.ones((300, 4, 3), np.int64))
+    many = big.digest()
+    vc.set_num_threads(1)
+    try:
+        assert (big.digest() == many).all()
+    finally:
+        vc.set_num_threads(0)
 
 
 def test_a_pickle_travels_to_a_spawned_process():
