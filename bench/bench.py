@@ -6,7 +6,9 @@ For each team size: rollout_bench ticks per second with one worker (measured
 in a child process limited to one processor before the module is used) and
 with every available processor, then the time per physics_step call at
 N = 1 and N = envs with tick_skip 8; last, the time per predict_ball call for
-offsets 1..64 on N = envs moving balls.
+offsets 1..64 on N = envs moving balls; then the median times of
+save_state, load_state and digest of N = envs Classic 1v1 environments in
+play.
 """
 import argparse
 import os
@@ -59,6 +61,28 @@ def predict_call_time(n_envs, calls):
     return (time.perf_counter() - start) / calls
 
 
+def state_blob_times(n_envs, repeats):
+    """Median seconds of save_state, load_state and digest, and the blob size."""
+    import vexlo_core
+    env = vexlo_core.VecEnv(n_envs, 1, 1)
+    rng = np.random.default_rng(0)
+    for _ in range(20):
+        env.physics_step(rng.integers(-1, 2, size=(n_envs, 2, 3), dtype=np.int64))
+    blob = env.save_state()
+    calls = {"save_state": env.save_state, "load_state": lambda: env.load_state(blob),
+             "digest": env.digest}
+    times = {}
+    for name, call in calls.items():
+        call()
+        samples = []
+        for _ in range(repeats):
+            start = time.perf_counter()
+            call()
+            samples.append(time.perf_counter() - start)
+        times[name] = float(np.median(samples))
+    return times, len(blob)
+
+
 def one_worker_rates(args):
     """Runs the rollout part again in a child limited to one processor."""
     code = (
@@ -92,6 +116,9 @@ def main():
               f"N={args.envs}: {large * 1e6:9.1f} us/call  (tick_skip 8)")
     predict = predict_call_time(args.envs, max(args.calls // 10, 20))
     print(f"predict_ball   offsets 1..64, N={args.envs}: {predict * 1e6:9.1f} us/call")
+    times, size = state_blob_times(args.envs, 201)
+    print(f"state blobs    1v1, N={args.envs}, {size:,} bytes: " +
+          "   ".join(f"{name} {t * 1e6:8.1f} us" for name, t in times.items()) + "  (medians)")
 
 
 if __name__ == "__main__":

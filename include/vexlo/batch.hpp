@@ -123,7 +123,12 @@ struct BatchPlacement {
     std::optional<StridedView<std::int64_t, 1>> steps;  // (N,); without it, 0
 };
 
+// Which environments a call touches: the nonzero entries of an (N,) mask;
+// none means every environment.
+using EnvMask = std::optional<StridedView<std::uint8_t, 1>>;
+
 class Batch;
+using BlobOrError = std::variant<std::vector<std::uint8_t>, BatchError>;
 using BatchOrError = std::variant<Batch, BatchError>;
 
 class Batch {
@@ -145,6 +150,11 @@ public:
     std::uint64_t obs_dim() const;
     std::uint64_t step_limit() const;
     std::uint64_t tick_skip() const;
+    std::uint64_t n_red() const;
+    std::uint64_t n_blue() const;
+    // The stadium's JSON text the batch was built from (the built-in Classic
+    // text for classic()).
+    std::string_view stadium_text() const;
     double player_max_speed() const;
     const World& world(std::size_t e) const;
 
@@ -170,6 +180,30 @@ public:
     void set_kick_rate_limit(std::int64_t min, std::int64_t cost, std::int64_t cap);
     void set_player_cmask(std::int64_t mask);
 
+    // Every changing field of the selected environments as a state blob (the
+    // layout is in README.md): what the tick reads beyond the stadium and the
+    // team sizes. load_state writes one back into the selected environments
+    // of a batch of an equal stadium and team sizes; it checks the whole blob
+    // first and refuses, changing nothing, what is damaged or does not fit.
+    BlobOrError save_state(const EnvMask& mask = std::nullopt) const;
+    // The same blob written into memory of the caller's: `allocate(size)`
+    // returns `size` writable bytes, or null to give up (the call then
+    // returns an OutOfMemory error). Saves a copy of large blobs.
+    template <class Allocate>
+    BatchStatus save_state_into(Allocate& allocate, const EnvMask& mask = std::nullopt) const {
+        auto fn = [](void* c, std::size_t n) -> std::uint8_t* {
+            return (*static_cast<Allocate*>(c))(n);
+        };
+        return save_state_with(fn, &allocate, mask);
+    }
+    BatchStatus load_state(std::span<const std::uint8_t> blob, const EnvMask& mask = std::nullopt);
+    // out (N,): a 64-bit hash of each environment's changing state (doubles
+    // by their bits), the same on every machine and worker count. Not
+    // cryptographic: it detects differences, not tampering.
+    void digest(std::uint64_t* out) const;
+    // A 64-bit hash of what the stadium and the team sizes fix; blobs carry it.
+    std::uint64_t fingerprint() const;
+
     // Every environment's ball position after each offset in ticks if no
     // player touches it: out (N, K, 2). A long prediction runs in spans and
     // asks `stop` between them; false if it did (out is then incomplete).
@@ -184,6 +218,8 @@ public:
     struct State;
 
 private:
+    BatchStatus save_state_with(std::uint8_t* (*allocate)(void*, std::size_t), void* context,
+                                const EnvMask& mask) const;
     explicit Batch(std::unique_ptr<State> state);
     friend struct BatchBuilder;
     std::unique_ptr<State> s_;

@@ -77,7 +77,7 @@ BatchStatus check_memory(const World& templ, const BatchSizes& d) {
 // n_envs deep copies of the template. Throws std::bad_alloc if the batch
 // cannot be held; nothing survives a failure.
 struct BatchBuilder {
-    static BatchOrError build(WorldOrError built, const BatchSizes& d,
+    static BatchOrError build(std::string_view text, WorldOrError built, const BatchSizes& d,
                               BatchError::Kind build_error, std::string_view build_prefix) {
         if (std::string* error = std::get_if<std::string>(&built))
             return BatchError{build_error, std::string(build_prefix) + *error};
@@ -91,6 +91,9 @@ struct BatchBuilder {
         state->obs_dim = 4 * state->n_players + 8;
         state->step_limit = d.step_limit;
         state->tick_skip = std::max<std::uint64_t>(d.tick_skip, 1);
+        state->n_red = d.n_red;
+        state->n_blue = d.n_blue;
+        state->stadium_text = std::string(text);
         return BatchOrError(std::in_place_type<Batch>, Batch(std::move(state)));
     }
 };
@@ -109,14 +112,15 @@ BatchStatus Batch::check_sizes(const BatchSizes& d) {
 
 BatchOrError Batch::from_stadium(std::string_view vxs, const BatchSizes& sizes) {
     if (BatchStatus refused = check_sizes(sizes)) return std::move(*refused);
-    return BatchBuilder::build(world_from_vxs(vxs, sizes.n_red, sizes.n_blue), sizes,
+    return BatchBuilder::build(vxs, world_from_vxs(vxs, sizes.n_red, sizes.n_blue), sizes,
                                BatchError::Kind::InvalidArgument, "");
 }
 
 BatchOrError Batch::classic(const BatchSizes& sizes) {
     if (BatchStatus refused = check_sizes(sizes)) return std::move(*refused);
     // The built-in text always builds; a failure is an internal fault.
-    return BatchBuilder::build(world_from_vxs(CLASSIC_STADIUM, sizes.n_red, sizes.n_blue), sizes,
+    return BatchBuilder::build(CLASSIC_STADIUM,
+                               world_from_vxs(CLASSIC_STADIUM, sizes.n_red, sizes.n_blue), sizes,
                                BatchError::Kind::Internal, "bundled classic.vxs is valid: ");
 }
 
@@ -129,6 +133,9 @@ std::size_t Batch::n_players() const { return static_cast<std::size_t>(s_->n_pla
 std::uint64_t Batch::obs_dim() const { return s_->obs_dim; }
 std::uint64_t Batch::step_limit() const { return s_->step_limit; }
 std::uint64_t Batch::tick_skip() const { return s_->tick_skip; }
+std::uint64_t Batch::n_red() const { return s_->n_red; }
+std::uint64_t Batch::n_blue() const { return s_->n_blue; }
+std::string_view Batch::stadium_text() const { return s_->stadium_text; }
 double Batch::player_max_speed() const { return vexlo::player_max_speed(s_->worlds[0].player(0)); }
 const World& Batch::world(std::size_t e) const { return s_->worlds.at(e); }
 

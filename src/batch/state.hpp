@@ -18,6 +18,9 @@ struct Batch::State {
     std::uint64_t obs_dim = 0;
     std::uint64_t step_limit = 0;
     std::uint64_t tick_skip = 1;
+    std::uint64_t n_red = 0;
+    std::uint64_t n_blue = 0;
+    std::string stadium_text;  // kept so that a batch can be rebuilt elsewhere
     BatchWorkspace workspace;  // for stepping and prediction; points into worlds[0]
 };
 

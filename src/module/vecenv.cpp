@@ -27,16 +27,6 @@ bool convert_sizes(PyObject* const* objs, BatchSizes& d) {
     return true;
 }
 
-// Wraps a finished batch in a new Python object, or raises its refusal. If
-// the object cannot be allocated, the batch is released with the caller's.
-PyObject* wrap_batch(PyTypeObject* type, BatchOrError&& built) {
-    if (const BatchError* error = std::get_if<BatchError>(&built)) return raise(*error);
-    PyObject* self = type->tp_alloc(type, 0);
-    if (self == nullptr) return nullptr;
-    VecEnvObject* env = as_vecenv(self);
-    new (&env->borrow) BorrowFlag();
-    new (&env->batch) Batch(std::move(std::get<Batch>(built)));
-    return self;
 }
 
 const char* const NEW_PARAMS[] = {"n_envs", "n_red", "n_blue", "step_limit", "tick_skip"};
@@ -47,6 +37,17 @@ const char* const FROM_VXS_PARAMS[] = {"vxs",    "n_envs",     "n_red",
 const Signature FROM_VXS_SIGNATURE{"from_vxs", FROM_VXS_PARAMS, 6, 4};
 
 }  // namespace
+
+// If the object cannot be allocated, the batch is released with the caller's.
+PyObject* wrap_batch(PyTypeObject* type, BatchOrError&& built) {
+    if (const BatchError* error = std::get_if<BatchError>(&built)) return raise(*error);
+    PyObject* self = type->tp_alloc(type, 0);
+    if (self == nullptr) return nullptr;
+    VecEnvObject* env = as_vecenv(self);
+    new (&env->borrow) BorrowFlag();
+    new (&env->batch) Batch(std::move(std::get<Batch>(built)));
+    return self;
+}
 
 PyObject* raise(const BatchError& error) {
     PyObject* type = PyExc_ValueError;

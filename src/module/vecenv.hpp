@@ -89,6 +89,17 @@ PyObject* vecenv_kick_state(Batch& b, PyObject* const*);
 PyObject* vecenv_set_kick_rate_limit(Batch& b, PyObject* const* args);
 PyObject* vecenv_set_player_cmask(Batch& b, PyObject* const* args);
 
+// state_blob.cpp: state blobs, digests, pickling and copying
+extern const Signature SAVE_STATE_SIGNATURE, LOAD_STATE_SIGNATURE, SETSTATE_SIGNATURE,
+    DEEPCOPY_SIGNATURE;
+PyObject* vecenv_save_state(Batch& b, PyObject* const* args);
+PyObject* vecenv_load_state(Batch& b, PyObject* const* args);
+PyObject* vecenv_digest(Batch& b, PyObject* const*);
+PyObject* vecenv_reduce(Batch& b, PyObject* const*);
+PyObject* vecenv_setstate(Batch& b, PyObject* const* args);
+PyObject* vecenv_copy(Batch& b, PyObject* const*);
+PyObject* vecenv_deepcopy(Batch& b, PyObject* const* args);
+
 // geometry_queries.cpp: the stadium's goal lines, walls and obstacles
 PyObject* vecenv_goals(Batch& b, PyObject* const*);
 PyObject* vecenv_wall_segments(Batch& b, PyObject* const*);
@@ -97,6 +108,10 @@ PyObject* vecenv_obstacle_discs(Batch& b, PyObject* const*);
 // prediction.cpp: predict_ball
 extern const Signature PREDICT_SIGNATURE;
 PyObject* vecenv_predict_ball(Batch& b, PyObject* const* args);
+
+// Wraps a finished batch in a new Python object of `type`, or raises its
+// refusal (vecenv.cpp).
+PyObject* wrap_batch(PyTypeObject* type, BatchOrError&& built);
 
 // Turns a refusal of the batch into the matching Python exception; null.
 PyObject* raise(const BatchError& error);

@@ -66,6 +66,42 @@ PyMethodDef METHODS[] = {
      "barrier: during a kickoff the non-kicking team is held behind the centre semicircle\n"
      "by collision flags (cMask `39 | <kicking team's KO group>`); after the ball is\n"
      "touched it reverts to the normal `39`. Re-sim only \u2014 training kicks off via the env."},
+    {"save_state", as_cfunction(method<Shared, &SAVE_STATE_SIGNATURE, vecenv_save_state>), FASTCALL,
+     "save_state($self, mask=None)\n--\n\n"
+     "The whole changing state of the envs selected by `mask` (`(N,)` bool; None: all)\n"
+     "as `bytes`: every disc's position, velocity and collision mask, every player's\n"
+     "kick fields, the kick rate limit, phase, goal timer, scores, kickoff team and\n"
+     "step counter. Versioned little-endian layout (see README), with a fingerprint\n"
+     "of the stadium and team sizes and a checksum."},
+    {"load_state", as_cfunction(method<Exclusive, &LOAD_STATE_SIGNATURE, vecenv_load_state>),
+     FASTCALL,
+     "load_state($self, blob, mask=None)\n--\n\n"
+     "Write a `save_state` blob into the envs selected by `mask` (None: all; as many\n"
+     "as the blob holds) of a batch of the same stadium and team sizes. Stepping\n"
+     "then gives the bits the saved envs would have given. A truncated, damaged,\n"
+     "foreign or other-version blob raises ValueError naming what is wrong, and\n"
+     "nothing is written."},
+    {"digest", as_cfunction(method_noargs<Shared, vecenv_digest>), METH_NOARGS,
+     "digest($self)\n--\n\n"
+     "A 64-bit hash of each env's whole changing state, `(N,)` u64: equal states give\n"
+     "equal digests on any machine and worker count. Not cryptographic: it tells\n"
+     "states apart, it does not guard against forgery."},
+    {"__reduce__", as_cfunction(method_noargs<Shared, vecenv_reduce>), METH_NOARGS,
+     "__reduce__($self)\n--\n\n"
+     "Pickle support: the stadium text, sizes, step_limit, tick_skip, the module\n"
+     "version and a state blob. Another module version refuses the pickle."},
+    {"__setstate__", as_cfunction(method<Exclusive, &SETSTATE_SIGNATURE, vecenv_setstate>),
+     FASTCALL,
+     "__setstate__($self, state)\n--\n\n"
+     "Pickle support: load the (module version, state blob) of `__reduce__`."},
+    {"__copy__", as_cfunction(method_noargs<Shared, vecenv_copy>), METH_NOARGS,
+     "__copy__($self)\n--\n\n"
+     "An independent batch with the same stadium, sizes and state, as `__deepcopy__`:\n"
+     "a batch holds no shared objects, and a copy sharing its matches would step both."},
+    {"__deepcopy__", as_cfunction(method<Shared, &DEEPCOPY_SIGNATURE, vecenv_deepcopy>),
+     FASTCALL,
+     "__deepcopy__($self, memo)\n--\n\n"
+     "An independent batch with the same stadium, sizes and state."},
     {"kick_state", as_cfunction(method_noargs<Shared, vecenv_kick_state>), METH_NOARGS,
      "kick_state($self)\n--\n\n"
      "Debug: per-player kick state `(flag, cooldown)` for env 0 \u2014 `(P,)` each."},

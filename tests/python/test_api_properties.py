@@ -196,14 +196,37 @@ class VecEnvCalls(RuleBasedStateMachine):
         assert b.player_max_speed == self.singles[0].player_max_speed
         assert b.teams().tolist() == [self.teams] * self.n
 
+    @rule(source=st.integers(0, 9), into=st.integers(0, 9), layout=LAYOUTS)
+    def save_and_load_state(self, source, into, layout):
+        # An environment's blob is its single twin's blob; loaded elsewhere,
+        # it makes that environment the twin's copy, hidden state included.
+        source, into = source % self.n, into % self.n
+        one_hot = lambda e: relayout(np.arange(self.n) == e, layout)
+        blob = self.batch.save_state(one_hot(source))
+        assert blob == self.singles[source].save_state()
+        assert self.batch.load_state(blob, one_hot(into)) is None
+        self.singles[into].load_state(blob)
+
     @invariant()
     def same_as_one_at_a_time(self):
         got = self.batch.snapshot()
         want = [np.concatenate(parts) for parts in zip(*(s.snapshot() for s in self.singles))]
         assert [(a.dtype, a.shape, a.tobytes()) for a in got] == \
                [(a.dtype, a.shape, a.tobytes()) for a in want]
+        assert self.batch.digest().tolist() == [s.digest()[0] for s in self.singles]
 
     # --- refused calls ------------------------------------------------------
+
+    @rule(cut=st.integers(1, 64), flip=st.booleans())
+    def load_state_refused(self, cut, flip):
+        blob = bytearray(self.batch.save_state())
+        if flip:
+            blob[-cut] ^= 0x40
+        else:
+            del blob[-cut:]
+        self.refused(ValueError, lambda: self.batch.load_state(bytes(blob)))
+        self.refused(ValueError, lambda: self.batch.load_state(self.singles[0].save_state(),
+                                                               np.ones(self.n + 1, bool)))
 
     @rule(kind=st.sampled_from(["float64", "int32", "uint64", "ndim", "list", "shape", "n_envs"]))
     def physics_step_refused(self, kind):

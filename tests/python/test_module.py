@@ -15,11 +15,13 @@ def test_registration():
         "COLLISION_FLAGS", "PLANE_HALF_LENGTH"]
     assert (vc.FLAG_RED, vc.FLAG_BLUE) == (2, 4)
     sig = {obj: str(inspect.signature(obj)) for obj in
-           (vc.VecEnv, vc.VecEnv.from_vxs, vc.VecEnv.set_state, vc.segment_curve, vc.describe_stadium)}
+           (vc.VecEnv, vc.VecEnv.from_vxs, vc.VecEnv.set_state, vc.VecEnv.load_state,
+            vc.segment_curve, vc.describe_stadium)}
     assert list(sig.values()) == [
         "(n_envs, n_red, n_blue, step_limit=2400, tick_skip=8)",
         "(vxs, n_envs, n_red, n_blue, step_limit=2400, tick_skip=8)",
         "(self, /, ball_pos, ball_vel, player_pos, player_vel, steps=None)",
+        "(self, /, blob, mask=None)",
         "(pd, c, cr, t0, t1, curve)",
         "(vxs)"]
     assert vc.VecEnv.__doc__ is None and vc.disc_disc.__doc__ is None
