@@ -27,8 +27,6 @@ bool convert_sizes(PyObject* const* objs, BatchSizes& d) {
     return true;
 }
 
-}
-
 const char* const NEW_PARAMS[] = {"n_envs", "n_red", "n_blue", "step_limit", "tick_skip"};
 const Signature NEW_SIGNATURE{"VecEnv", NEW_PARAMS, 5, 3};
 
