@@ -11,6 +11,17 @@ namespace vexlo::test {
 
 inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+// A bare disc for the contact functions: motion, size, mass and bounce only.
+inline Disc contact_disc(Vec2 pos, Vec2 vel, double radius, double inv_mass, double b_coef) {
+    Disc d;
+    d.pos = pos;
+    d.vel = vel;
+    d.radius = radius;
+    d.inv_mass = inv_mass;
+    d.b_coef = b_coef;
+    return d;
+}
+
 inline Disc ball_disc(Vec2 pos = {}, Vec2 vel = {}) {
     Disc d;
     d.pos = pos;

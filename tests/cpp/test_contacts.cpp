@@ -10,15 +10,7 @@ namespace {
 
 using test::same_bits;
 
-Disc body(Vec2 pos, Vec2 vel, double radius, double inv_mass, double b_coef) {
-    Disc d;
-    d.pos = pos;
-    d.vel = vel;
-    d.radius = radius;
-    d.inv_mass = inv_mass;
-    d.b_coef = b_coef;
-    return d;
-}
+using test::contact_disc;
 
 void expect_vec(Vec2 got, double x, double y) {
     EXPECT_TRUE(same_bits(got.x, x)) << got.x << " vs " << x;
@@ -26,8 +18,8 @@ void expect_vec(Vec2 got, double x, double y) {
 }
 
 TEST(DiscDisc, OverlapSplitsByInverseMassAndReflects) {
-    Disc a = body({0, 0}, {1, 0}, 6, 1, 0.5);
-    Disc b = body({10, 0}, {0, 0}, 6, 1, 0.5);
+    Disc a = contact_disc({0, 0}, {1, 0}, 6, 1, 0.5);
+    Disc b = contact_disc({10, 0}, {0, 0}, 6, 1, 0.5);
     disc_disc(a, b);
     expect_vec(a.pos, -1.0, 0.0);
     expect_vec(b.pos, 11.0, 0.0);
@@ -36,8 +28,8 @@ TEST(DiscDisc, OverlapSplitsByInverseMassAndReflects) {
 }
 
 TEST(DiscDisc, ExactlyTouchingStillReflects) {
-    Disc a = body({0, 0}, {1, 0}, 6, 1, 0.5);
-    Disc b = body({12, 0}, {0, 0}, 6, 1, 0.5);
+    Disc a = contact_disc({0, 0}, {1, 0}, 6, 1, 0.5);
+    Disc b = contact_disc({12, 0}, {0, 0}, 6, 1, 0.5);
     disc_disc(a, b);
     expect_vec(a.pos, 0.0, 0.0);
     expect_vec(b.pos, 12.0, 0.0);
@@ -46,8 +38,8 @@ TEST(DiscDisc, ExactlyTouchingStillReflects) {
 }
 
 TEST(DiscDisc, SeparatingDiscsOnlyMoveApart) {
-    Disc a = body({0, 0}, {-1, 0}, 6, 1, 0.5);
-    Disc b = body({10, 0}, {0, 0}, 6, 1, 0.5);
+    Disc a = contact_disc({0, 0}, {-1, 0}, 6, 1, 0.5);
+    Disc b = contact_disc({10, 0}, {0, 0}, 6, 1, 0.5);
     disc_disc(a, b);
     expect_vec(a.pos, -1.0, 0.0);
     expect_vec(a.vel, -1.0, 0.0);
@@ -55,8 +47,8 @@ TEST(DiscDisc, SeparatingDiscsOnlyMoveApart) {
 }
 
 TEST(DiscDisc, ImmovableDiscTakesNoShare) {
-    Disc post = body({0, 0}, {0, 0}, 8, 0, 0.5);
-    Disc ball = body({15, 0}, {-2, 0}, 10, 1, 0.5);
+    Disc post = contact_disc({0, 0}, {0, 0}, 8, 0, 0.5);
+    Disc ball = contact_disc({15, 0}, {-2, 0}, 10, 1, 0.5);
     disc_disc(post, ball);
     expect_vec(post.pos, 0.0, 0.0);
     expect_vec(post.vel, 0.0, 0.0);
@@ -65,8 +57,8 @@ TEST(DiscDisc, ImmovableDiscTakesNoShare) {
 }
 
 TEST(DiscDisc, TwoImmovableDiscsStayPutWithoutNaN) {
-    Disc a = body({0, 0}, {1, 2}, 8, 0, 0.5);
-    Disc b = body({5, 0}, {-3, 0}, 8, 0, 0.5);
+    Disc a = contact_disc({0, 0}, {1, 2}, 8, 0, 0.5);
+    Disc b = contact_disc({5, 0}, {-3, 0}, 8, 0, 0.5);
     disc_disc(a, b);
     expect_vec(a.pos, 0.0, 0.0);
     expect_vec(b.pos, 5.0, 0.0);
@@ -75,27 +67,27 @@ TEST(DiscDisc, TwoImmovableDiscsStayPutWithoutNaN) {
 }
 
 TEST(DiscDisc, SameCentreOrApartMeansNoContact) {
-    Disc a = body({3, 3}, {1, 0}, 6, 1, 0.5);
-    Disc b = body({3, 3}, {0, 0}, 6, 1, 0.5);
+    Disc a = contact_disc({3, 3}, {1, 0}, 6, 1, 0.5);
+    Disc b = contact_disc({3, 3}, {0, 0}, 6, 1, 0.5);
     disc_disc(a, b);
     expect_vec(a.pos, 3.0, 3.0);
     expect_vec(a.vel, 1.0, 0.0);
-    Disc c = body({20, 0}, {-5, 0}, 6, 1, 0.5);
-    Disc d = body({32.5, 0}, {5, 0}, 6, 1, 0.5);
+    Disc c = contact_disc({20, 0}, {-5, 0}, 6, 1, 0.5);
+    Disc d = contact_disc({32.5, 0}, {5, 0}, 6, 1, 0.5);
     disc_disc(c, d);
     expect_vec(c.vel, -5.0, 0.0);
     expect_vec(d.pos, 32.5, 0.0);
 }
 
 TEST(DiscPlane, StoredNormalLengthScalesOnlyTheBounce) {
-    Disc d = body({0, 5}, {0, -1}, 10, 1, 0.5);
+    Disc d = contact_disc({0, 5}, {0, -1}, 10, 1, 0.5);
     disc_plane(d, Plane{{0, 2}, 0.0, 0.5, 0, 0});
     expect_vec(d.pos, 0.0, 10.0);
     expect_vec(d.vel, 0.0, 1.5);
 }
 
 TEST(DiscPlane, ExactTouchIsNoContact) {
-    Disc d = body({0, 10}, {0, -1}, 10, 1, 0.5);
+    Disc d = contact_disc({0, 10}, {0, -1}, 10, 1, 0.5);
     disc_plane(d, Plane{{0, 1}, 0.0, 0.5, 0, 0});
     expect_vec(d.pos, 0.0, 10.0);
     expect_vec(d.vel, 0.0, -1.0);
@@ -135,18 +127,18 @@ Segment wall(double bias) {
 }
 
 TEST(SegmentResponse, TwoSidedPushesBackToTheCentresSide) {
-    Disc below = body({50, -4}, {0, 1}, 10, 1, 0.5);
+    Disc below = contact_disc({50, -4}, {0, 1}, 10, 1, 0.5);
     disc_segment(below, wall(0.0));
     expect_vec(below.pos, 50.0, -10.0);
     expect_vec(below.vel, 0.0, -0.5);
-    Disc above = body({50, 4}, {0, -1}, 10, 1, 0.5);
+    Disc above = contact_disc({50, 4}, {0, -1}, 10, 1, 0.5);
     disc_segment(above, wall(0.0));
     expect_vec(above.pos, 50.0, 10.0);
     expect_vec(above.vel, 0.0, 0.5);
 }
 
 TEST(SegmentResponse, ExactTouchIsNoContact) {
-    Disc d = body({50, 10}, {0, -1}, 10, 1, 0.5);
+    Disc d = contact_disc({50, 10}, {0, -1}, 10, 1, 0.5);
     disc_segment(d, wall(0.0));
     expect_vec(d.pos, 50.0, 10.0);
     expect_vec(d.vel, 0.0, -1.0);
@@ -154,20 +146,20 @@ TEST(SegmentResponse, ExactTouchIsNoContact) {
 
 TEST(SegmentResponse, PositiveBiasHoldsTheNormalSideWithinItsThickness) {
     // 3 behind a wall of thickness 5: pushed through to the normal's side.
-    Disc near = body({50, -3}, {0, 0}, 10, 1, 0.5);
+    Disc near = contact_disc({50, -3}, {0, 0}, 10, 1, 0.5);
     disc_segment(near, wall(5.0));
     expect_vec(near.pos, 50.0, 10.0);
     // 6 behind it: passes.
-    Disc far = body({50, -6}, {0, 0}, 10, 1, 0.5);
+    Disc far = contact_disc({50, -6}, {0, 0}, 10, 1, 0.5);
     disc_segment(far, wall(5.0));
     expect_vec(far.pos, 50.0, -6.0);
 }
 
 TEST(SegmentResponse, NegativeBiasHoldsTheOtherSide) {
-    Disc near = body({50, 3}, {0, 0}, 10, 1, 0.5);
+    Disc near = contact_disc({50, 3}, {0, 0}, 10, 1, 0.5);
     disc_segment(near, wall(-5.0));
     expect_vec(near.pos, 50.0, -10.0);
-    Disc far = body({50, 6}, {0, 0}, 10, 1, 0.5);
+    Disc far = contact_disc({50, 6}, {0, 0}, 10, 1, 0.5);
     disc_segment(far, wall(-5.0));
     expect_vec(far.pos, 50.0, 6.0);
 }

@@ -24,6 +24,7 @@
 #include <variant>
 #include <vector>
 
+#include "engine_world.hpp"
 #include "golden_digest.hpp"
 #include "physics/contacts.hpp"
 #include "lane_checks.hpp"
@@ -319,15 +320,7 @@ struct ProbeLines {
     }
 };
 
-Disc probe_disc(Vec2 pos, Vec2 vel, double radius, double inv_mass, double b_coef) {
-    Disc d;
-    d.pos = pos;
-    d.vel = vel;
-    d.radius = radius;
-    d.inv_mass = inv_mass;
-    d.b_coef = b_coef;
-    return d;
-}
+using test::contact_disc;
 
 void add_disc(Fnv1a& h, const Disc& d) {
     h.add(d.pos);
@@ -402,7 +395,7 @@ Segment probe_wall(Vec2 v0, Vec2 v1, double bias, double b_coef) {
 }
 
 void chosen_probes(ProbeLines& out) {
-    const auto D = probe_disc;
+    const auto D = contact_disc;
     probe_disc_disc(out, "overlap", D({0, 0}, {1, 0}, 6, 1, 0.5), D({10, 0}, {0, 0}, 6, 1, 0.5));
     probe_disc_disc(out, "exact-touch", D({0, 0}, {1, 0}, 6, 1, 0.5), D({12, 0}, {0, 0}, 6, 1, 0.5));
     probe_disc_disc(out, "separating", D({0, 0}, {-1, 0}, 6, 1, 0.5), D({10, 0}, {0, 0}, 6, 1, 0.5));
@@ -466,13 +459,13 @@ void random_probes(ProbeLines& out) {
     for (int block = 0; block < 4; ++block) {
         Fnv1a dd, dp, dv, nc, cv, ds;
         for (int i = 0; i < 64; ++i) {
-            Disc a = probe_disc(point(20), point(3), rng.uniform(1, 15), rng.uniform(0, 2), rng.uniform(0, 1));
-            Disc b = probe_disc(point(20), point(3), rng.uniform(1, 15), rng.uniform(0, 2), rng.uniform(0, 1));
+            Disc a = contact_disc(point(20), point(3), rng.uniform(1, 15), rng.uniform(0, 2), rng.uniform(0, 1));
+            Disc b = contact_disc(point(20), point(3), rng.uniform(1, 15), rng.uniform(0, 2), rng.uniform(0, 1));
             disc_disc(a, b);
             add_disc(dd, a);
             add_disc(dd, b);
 
-            Disc d = probe_disc(point(20), point(3), rng.uniform(1, 15), 1, rng.uniform(0, 1));
+            Disc d = contact_disc(point(20), point(3), rng.uniform(1, 15), 1, rng.uniform(0, 1));
             disc_plane(d, Plane{point(3), rng.uniform(-10, 10), rng.uniform(0, 1), 0, 0});
             add_disc(dp, d);
 
@@ -485,7 +478,7 @@ void random_probes(ProbeLines& out) {
             add_hit(cv, segment_curve(point(40), point(5), rng.uniform(5, 30), point(1), point(1),
                                       rng.uniform(-3, 3)));
 
-            Disc e = probe_disc(point(20), point(3), rng.uniform(1, 15), 1, rng.uniform(0, 1));
+            Disc e = contact_disc(point(20), point(3), rng.uniform(1, 15), 1, rng.uniform(0, 1));
             Segment s = probe_wall(point(30), point(30), rng.below(3) == 0 ? 0.0 : rng.uniform(-8, 8),
                                    rng.uniform(0, 1));
             disc_segment(e, s);
