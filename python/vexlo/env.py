@@ -138,7 +138,13 @@ def apply_kickoff(fn: KickoffFn | None, view: View, core: vexlo_core.VecEnv, mas
     state = State.read(core)
     placed = fn(view, state, mask, rng)
     if placed is not None:
+        # Placement writes every environment and starts play in all of them;
+        # the others get their whole state back (held kicks, phase, masks).
+        kept = ~mask
+        others = core.save_state(kept) if kept.any() else None
         placed.write(core, steps=np.where(mask, 0, state.steps))
+        if others is not None:
+            core.load_state(others, kept)
 
 
 class VectorEnv(gym.vector.VectorEnv):

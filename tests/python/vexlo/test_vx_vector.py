@@ -243,6 +243,17 @@ class TestSeedingAndKickoff:
         assert not np.allclose(after.ball_pos, before.ball_pos)
         assert (after.steps == 0).all()
 
+    def test_kickoff_leaves_the_other_envs_exactly_as_they_were(self):
+        # Placing the restarted environments must not touch the kick state,
+        # phase or masks of the others (a held kick, a kickoff in progress).
+        env = vexlo.VectorEnv(3, n_red=2, n_blue=1)
+        env.reset(seed=0)
+        env.step(np.tile([1, 1, 1, 2, 0, 1], (3, 1)))  # kicks held, env still at kickoff
+        mask = np.array([False, True, False])
+        kept = env.core.save_state(~mask)
+        vexlo.env.apply_kickoff(lambda view, state, m, rng: state, env.view, env.core, mask, None)
+        assert env.core.save_state(~mask) == kept
+
     def test_probability_zero_keeps_the_regular_kickoff(self):
         plain, _ = vexlo.VectorEnv(3).reset(seed=1)
         same, _ = vexlo.VectorEnv(3, kickoff=vexlo.RandomKickoff(probability=0.0)).reset(seed=1)
