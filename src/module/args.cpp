@@ -87,12 +87,8 @@ bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out
 
 void name_type_error(const char* name) {
     if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    Ref owned_type(type), owned_value(value), owned_traceback(traceback);
+    const PendingError error = take_pending_error();
+    PyObject* value = error.value.get();
     Ref text(value != nullptr ? PyObject_Str(value) : PyUnicode_FromString(""));
     if (!text) return;  // the failure of str() is now the pending error
     PyErr_Format(PyExc_TypeError, "argument '%s': %U", name, text.get());

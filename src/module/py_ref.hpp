@@ -41,6 +41,21 @@ private:
     PyObject* p_ = nullptr;
 };
 
+// The pending Python error, taken and normalized (its value is an exception
+// instance, or null when none was pending); nothing is pending afterwards.
+struct PendingError {
+    Ref type, value, traceback;
+};
+
+inline PendingError take_pending_error() {
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    return {Ref(type), Ref(value), Ref(traceback)};
+}
+
 // A new tuple holding the given references, which it takes over on success.
 // If any of them is null (a failed call) or the tuple cannot be made, it
 // returns null and the references stay with their owners, who drop them.

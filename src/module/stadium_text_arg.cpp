@@ -14,12 +14,8 @@ namespace {
 // the line, and the bytes up to and including the offending character on it.
 void refuse_unencodable(PyObject* text) {
     if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return;
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    Ref owned_type(type), owned_value(value), owned_traceback(traceback);
+    const PendingError error = take_pending_error();
+    PyObject* value = error.value.get();
     Py_ssize_t start = 0;
     if (value == nullptr || PyUnicodeEncodeError_GetStart(value, &start) != 0) return;
     Ref before(PyUnicode_Substring(text, 0, start));
