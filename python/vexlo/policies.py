@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import numpy as np
 
+from .obs import obs_size
 from .streams import EnvRandom, EnvStreams
 
 
@@ -34,6 +35,12 @@ class RandomPolicy:
         self._cursor = np.zeros(0, dtype=np.int64)
         self._all_rows = np.arange(0)
 
+    def seed(self, seed: int | None = None) -> None:
+        """Reseed the policy's own generator and let go of any environment
+        streams, until the next ``restart``."""
+        self.rng = np.random.default_rng(seed)
+        self._streams = None
+
     def restart(self, mask: np.ndarray, rng: EnvRandom) -> None:
         """The environments under ``mask`` began an episode; ``rng`` holds their streams."""
         n = mask.shape[0]
@@ -49,6 +56,8 @@ class RandomPolicy:
         self._cursor[rng.rows] = self.CHUNK  # drawn afresh on the next call
 
     def __call__(self, obs: np.ndarray) -> np.ndarray:
+        if np.ndim(obs) < 1:
+            raise ValueError(f"RandomPolicy takes a batch of observations (N, D), not shape {np.shape(obs)}")
         n = obs.shape[0]
         if self._streams is None:
             return self.rng.integers(0, self.high, size=(n, self.high.size), dtype=np.int64)
@@ -70,19 +79,35 @@ class RandomPolicy:
 class ChaseBall:
     """Runs at the ball and kicks when close; reads a :class:`TeamObservation`.
 
-    Controls the viewing player only (``n_players`` = 1 for the team size the
-    policy drives; teammates stand still). ``n_total`` is the number of players
-    in the match, which fixes where the ball-minus-self entries lie.
+    ``n_total`` is the number of players in the whole match (2 in 1v1, 4 in
+    2v2), which fixes where the ball-minus-self entries lie; ``n_players`` is
+    the size of the team it drives: the viewing player chases, its teammates
+    stand still. ``n_lookahead`` is the number of lookahead offsets of the
+    observation (1 for the default ``TeamObservation()``). Observations of
+    another width are refused with a ``ValueError`` saying what was expected,
+    rather than read at the wrong columns.
     """
 
     def __init__(self, n_total: int = 2, n_players: int = 1, kick_distance: float = 0.09,
-                 dead_zone: float = 0.01) -> None:
-        self.index = 4 * int(n_total) + 4
+                 dead_zone: float = 0.01, n_lookahead: int = 1) -> None:
+        self.n_total = int(n_total)
         self.n_players = int(n_players)
+        self.n_lookahead = int(n_lookahead)
+        if not 1 <= self.n_players <= self.n_total or self.n_lookahead < 0:
+            raise ValueError(f"ChaseBall needs 1 <= n_players <= n_total and n_lookahead >= 0, not "
+                             f"n_total={n_total}, n_players={n_players}, n_lookahead={n_lookahead}")
+        self.index = 4 * self.n_total + 4
+        self.width = obs_size(self.n_total, self.n_lookahead)
         self.kick_distance = float(kick_distance)
         self.dead_zone = float(dead_zone)
 
     def __call__(self, obs: np.ndarray) -> np.ndarray:
+        if obs.ndim != 2 or obs.shape[1] != self.width:
+            raise ValueError(
+                f"ChaseBall(n_total={self.n_total}, n_lookahead={self.n_lookahead}) reads observations of "
+                f"{self.width} entries (TeamObservation of {self.n_total} players and {self.n_lookahead} "
+                f"lookahead offsets), got shape {obs.shape}: n_total counts every player of the match, "
+                f"and 4 * n_total + 8 + 2 * n_lookahead must be the observation's width")
         rel = obs[:, self.index:self.index + 2]
         step = np.where(np.abs(rel) > self.dead_zone, np.sign(rel), 0.0).astype(np.int64) + 1
         out = np.zeros((obs.shape[0], 3 * self.n_players), dtype=np.int64)

@@ -358,6 +358,39 @@ class TestPerEnvironmentStreams:
         np.testing.assert_array_equal(runs[0], runs[1])
         assert not np.array_equal(runs[0], runs[2])
 
+        # On its own, seed() restarts its draws; bound to streams it lets go of them.
+        policy = env.opponent
+        policy.seed(7)
+        first = policy(np.zeros((3, 18)))
+        policy.seed(7)
+        np.testing.assert_array_equal(policy(np.zeros((3, 18))), first)
+        assert policy(np.zeros((5, 18))).shape == (5, 3)
+
+
+@pytest.mark.parametrize("n_red,n_blue,policy,width", [
+    (1, 1, vexlo.ChaseBall(1), 14),  # the team size taken for the match's
+    (2, 2, vexlo.ChaseBall(2), 18),
+    (1, 1, vexlo.ChaseBall(2, n_lookahead=0), 16),
+])
+def test_chase_ball_refuses_observations_of_another_layout(n_red, n_blue, policy, width):
+    env = vexlo.VectorEnv(2, n_red, n_blue, opponent=policy)
+    env.reset(seed=0)
+    with pytest.raises(ValueError, match=f"reads observations of {width} entries"):
+        env.step(env.action_space.sample())
+
+
+def test_chase_ball_drives_a_whole_team():
+    env = vexlo.VectorEnv(1, 2, 2, team="blue", kickoff=None, opponent=vexlo.ChaseBall(4, n_players=2))
+    env.reset(seed=0)
+    start = env.match_state
+    env.step(np.tile(STILL, (1, 2)))
+    vel = env.match_state.player_vel[0]
+    # Red's viewing player runs at the ball; its teammate stands still.
+    towards = start.ball_pos[0] - start.player_pos[0, 0]
+    assert towards[0] > 50 and vel[0, 0] > 0 and (np.sign(vel[0, 1]) == np.sign(towards[1])).all()
+    assert (vel[1] == 0).all()
+    with pytest.raises(ValueError, match="n_players <= n_total"):
+        vexlo.ChaseBall(2, n_players=3)
 
 def test_state_take_indexes_like_numpy():
     state = vexlo.State.read(vexlo.VectorEnv(3).core)
