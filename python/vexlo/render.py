@@ -1,4 +1,4 @@
-"""Pictures of matches (Pillow) and episode replays (animated GIF, HTML)."""
+"""Pictures of matches (Pillow), a live window, and episode replays (animated GIF, HTML)."""
 
 from __future__ import annotations
 
@@ -7,6 +7,8 @@ import html
 import io
 import math
 import os
+import sys
+import time
 from typing import Any, Callable, Iterable, Sequence
 
 import numpy as np
@@ -129,6 +131,77 @@ class Renderer:
         if self.ss > 1:
             img = img.resize(self.size, Image.Resampling.LANCZOS)
         return np.asarray(img, dtype=np.uint8)
+
+
+def _display_missing() -> str | None:
+    """Why no window can be opened here, or ``None`` when one may be."""
+    if sys.platform.startswith(("win", "darwin")):
+        return None
+    if os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY"):
+        return None
+    return "no display: neither DISPLAY nor WAYLAND_DISPLAY is set"
+
+
+class HumanWindow:
+    """A window that shows frames as they come (``render_mode="human"``).
+
+    It uses tkinter from the standard library, with Pillow's ``ImageTk``, and
+    holds each frame until ``1 / fps`` seconds after the previous one, so a
+    match plays at its real speed. Without a display it raises
+    ``RuntimeError`` and without tkinter gymnasium's
+    ``DependencyNotInstalled``, both saying what is missing; drawing to RGB
+    arrays (``render_mode="rgb_array"``) and ``save_gif``/``save_html`` need
+    neither.
+    """
+
+    def __init__(self, title: str = "Vexlo", fps: float | None = None) -> None:
+        if fps is not None:
+            _check_fps(fps)
+        self.period = 0.0 if fps is None else 1.0 / float(fps)
+        try:
+            import tkinter
+            from PIL import ImageTk
+        except ImportError as err:
+            from gymnasium.error import DependencyNotInstalled
+
+            raise DependencyNotInstalled(
+                f"render_mode='human' needs tkinter and Pillow's ImageTk ({err}); on Debian or Ubuntu "
+                "install python3-tk, or use render_mode='rgb_array' with vexlo.save_gif/save_html") from None
+        missing = _display_missing()
+        if missing is not None:
+            raise RuntimeError(f"render_mode='human' needs a window, but there is {missing}; use "
+                               "render_mode='rgb_array' with vexlo.save_gif/save_html instead")
+        try:
+            self._root: Any = tkinter.Tk()
+        except tkinter.TclError as err:
+            raise RuntimeError(f"render_mode='human' cannot open a window: {err}") from None
+        self._root.title(title)
+        self._label = tkinter.Label(self._root, borderwidth=0, highlightthickness=0)
+        self._label.pack()
+        self._photo_class = ImageTk.PhotoImage
+        self._photo: Any = None  # tkinter shows an image only while Python holds it
+        self._shown_at = -math.inf
+
+    @property
+    def is_open(self) -> bool:
+        return self._root is not None
+
+    def show(self, frame: np.ndarray) -> None:
+        """Show an RGB frame ``(H, W, 3)``, waiting for its turn at ``fps``."""
+        if self._root is None:
+            raise RuntimeError("the window is closed")
+        self._photo = self._photo_class(Image.fromarray(np.asarray(frame, dtype=np.uint8)))
+        self._label.configure(image=self._photo)
+        wait = self._shown_at + self.period - time.monotonic()
+        if wait > 0:
+            time.sleep(wait)
+        self._root.update()
+        self._shown_at = time.monotonic()
+
+    def close(self) -> None:
+        if self._root is not None:
+            self._root.destroy()
+            self._root = None
 
 
 def record_episode(env: Any, policy: Callable[[np.ndarray], np.ndarray] | None = None,
