@@ -14,6 +14,7 @@ from gymnasium.vector.utils import batch_space
 from .field import FLAG_BLUE, Field
 from .kickoff import OpenKickoff
 from .obs import OBS_BOUND, TeamObservation, View, team_flag
+from .render import HumanWindow
 from .rewards import goal_reward
 from .state import State
 from .streams import KICKOFF, OPPONENT, EnvRandom, EnvStreams
@@ -176,7 +177,7 @@ class VectorEnv(gym.vector.VectorEnv):
     """
 
     metadata: dict[str, Any] = {
-        "render_modes": ["rgb_array"],
+        "render_modes": ["rgb_array", "human"],
         "render_fps": 60,
         "autoreset_mode": AutoresetMode.NEXT_STEP,
     }
@@ -201,7 +202,7 @@ class VectorEnv(gym.vector.VectorEnv):
         observation_space: spaces.Space | None = None,
         env_offset: int = 0,
     ) -> None:
-        if render_mode not in (None, "rgb_array"):
+        if render_mode not in (None, *self.metadata["render_modes"]):
             raise ValueError(f"unsupported render_mode {render_mode!r}")
         self.core = make_core(num_envs, n_red, n_blue, step_limit, tick_skip, vxs)
         self.num_envs = int(self.core.n_envs)
@@ -243,6 +244,8 @@ class VectorEnv(gym.vector.VectorEnv):
         self._pending = np.zeros(self.num_envs, dtype=bool)
         self._any_pending = False
         self._renderer: Any = None
+        # Opened now, so that a missing display fails here rather than mid-episode.
+        self._window = HumanWindow(fps=self.metadata["render_fps"]) if render_mode == "human" else None
 
     # -- episode control -------------------------------------------------
     def reset(self, *, seed: int | None = None,
@@ -264,6 +267,8 @@ class VectorEnv(gym.vector.VectorEnv):
         self._pending &= ~mask
         self._any_pending = bool(np.count_nonzero(self._pending))
         self.match_state = State.read(self.core)
+        if self._window is not None:
+            self._window.show(self.render_env(0))
         return self.observation_fn(self.view, self.match_state), {}
 
     def step(self, actions: Any) -> tuple[np.ndarray, np.ndarray, np.ndarray, np.ndarray, dict[str, Any]]:
@@ -315,6 +320,8 @@ class VectorEnv(gym.vector.VectorEnv):
         if self.autoreset_mode == AutoresetMode.NEXT_STEP:
             self._pending, self._any_pending = done, any_done
         self.match_state = state
+        if self._window is not None:
+            self._window.show(self.render_env(0))
         return obs, reward, terminated, truncated, infos
 
     def _begin_episodes(self, mask: np.ndarray) -> None:
@@ -330,9 +337,13 @@ class VectorEnv(gym.vector.VectorEnv):
 
     # -- rendering ---------------------------------------------------------
     def render(self) -> np.ndarray | None:  # type: ignore[override]
-        """An RGB image ``(H, W, 3)`` of environment 0 (``render_mode="rgb_array"``)."""
+        """An RGB image ``(H, W, 3)`` of environment 0 (``render_mode="rgb_array"``);
+        with ``"human"`` it is shown in the window (as every step does) instead."""
         if self.render_mode is None:
             gym.logger.warn("render() called without render_mode='rgb_array'")
+            return None
+        if self._window is not None:
+            self._window.show(self.render_env(0))
             return None
         return self.render_env(0)
 
@@ -348,6 +359,9 @@ class VectorEnv(gym.vector.VectorEnv):
 
     def close_extras(self, **kwargs: Any) -> None:
         self._renderer = None
+        if self._window is not None:
+            self._window.close()
+            self._window = None
 
 
 class SingleEnv(gym.Env):
@@ -357,7 +371,7 @@ class SingleEnv(gym.Env):
     ``reset`` after an episode ends, as usual for single environments.
     """
 
-    metadata: dict[str, Any] = {"render_modes": ["rgb_array"], "render_fps": 60}
+    metadata: dict[str, Any] = {"render_modes": ["rgb_array", "human"], "render_fps": 60}
 
     def __init__(self, n_red: int = 1, n_blue: int = 1, *, render_mode: str | None = None,
                  **kwargs: Any) -> None:
@@ -365,7 +379,7 @@ class SingleEnv(gym.Env):
         kwargs["autoreset_mode"] = AutoresetMode.DISABLED
         self.vec = VectorEnv(1, n_red, n_blue, render_mode=render_mode, **kwargs)
         self.render_mode = render_mode
-        self.metadata = {"render_modes": ["rgb_array"], "render_fps": self.vec.metadata["render_fps"]}
+        self.metadata = {**type(self).metadata, "render_fps": self.vec.metadata["render_fps"]}
         self.observation_space = self.vec.single_observation_space
         self.action_space = self.vec.single_action_space
 
