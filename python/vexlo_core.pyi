@@ -6,6 +6,7 @@ from typing import Any, SupportsIndex, TypedDict, final
 import numpy as np
 import numpy.typing as npt
 
+__version__: str
 FLAG_RED: int
 FLAG_BLUE: int
 CLASSIC_VXS: str

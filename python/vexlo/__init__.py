@@ -14,6 +14,13 @@ from __future__ import annotations
 
 import gymnasium as _gym
 
+try:
+    from vexlo_core import __version__
+except ImportError:  # an engine built before it carried its version
+    from importlib.metadata import version as _version
+
+    __version__ = _version("vexlo_core")
+
 from .env import KICK_PRESS, KICK_REARM, PLAYER_ACTION, SingleEnv, VectorEnv, make_core
 from .field import CLASSIC_VXS, FLAG_BLUE, FLAG_RED, Field
 from .kickoff import OpenKickoff, RandomKickoff
@@ -28,7 +35,7 @@ __all__ = [
     "CLASSIC_VXS", "FLAG_BLUE", "FLAG_RED", "KICK_PRESS", "KICK_REARM", "PLAYER_ACTION",
     "ChaseBall", "Field", "OpenKickoff", "ParallelEnv", "RandomKickoff", "RandomPolicy", "Renderer",
     "ShapedReward", "SingleEnv", "State", "TeamObservation", "VectorEnv", "View",
-    "goal_reward", "make_core", "obs_size", "record_episode", "save_gif", "save_html",
+    "goal_reward", "make_core", "obs_size", "record_episode", "save_gif", "save_html", "__version__",
 ]
 
 ENV_ID = "vexlo/Vexlo-v0"

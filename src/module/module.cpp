@@ -38,6 +38,8 @@ PyObject* create_module() {
     if (PyModule_AddFunctions(module.get(), THREAD_FUNCTIONS) < 0) return nullptr;
     if (PyModule_AddIntConstant(module.get(), "FLAG_RED", flag::FLAG_RED) < 0) return nullptr;
     if (PyModule_AddIntConstant(module.get(), "FLAG_BLUE", flag::FLAG_BLUE) < 0) return nullptr;
+    // The package version, from CMake's project(), which the build checks against pyproject.toml.
+    if (PyModule_AddStringConstant(module.get(), "__version__", VEXLO_VERSION) < 0) return nullptr;
     if (add_stadium_info(module.get()) < 0) return nullptr;
     return module.release();
 }

@@ -1,12 +1,16 @@
 """Episode semantics of vexlo.VectorEnv: autoreset, termination, truncation,
 actions, opponents, seeding and kickoffs."""
 
+import re
+from pathlib import Path
+
 import gymnasium as gym
 import numpy as np
 import pytest
 from gymnasium.vector import AutoresetMode, SyncVectorEnv
 
 import vexlo
+import vexlo_core
 from vx_helpers import mixed_policy, put
 
 STILL = np.array([1, 1, 0])
@@ -408,3 +412,10 @@ def test_registered_with_gymnasium():
     obs, _ = env.reset(seed=0)
     assert obs.shape == (3,) + env.single_observation_space.shape
     assert isinstance(env.unwrapped, vexlo.VectorEnv)
+
+
+def test_version_is_the_package_version():
+    root = Path(__file__).resolve().parents[3]
+    pyproject = re.search(r'(?m)^version = "([^"]+)"', (root / "pyproject.toml").read_text()).group(1)
+    cmake = re.search(r"project\(vexlo_core VERSION ([0-9.]+)", (root / "CMakeLists.txt").read_text()).group(1)
+    assert vexlo.__version__ == vexlo_core.__version__ == pyproject == cmake
