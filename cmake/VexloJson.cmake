@@ -3,7 +3,7 @@
 # In this order: a CMake package of 3.12 or later; the headers of PyPI's
 # nlohmann-json, the wheel's build requirement, which ships no CMake package
 # and is found through Python; and, for a build without Python, an older CMake
-# package such as Debian's nlohmann-json3-dev (3.11.2, from scripts/setup.sh).
+# package such as Debian's nlohmann-json3-dev (3.11.2, from scripts/setup-dev.sh).
 # The decoder words the one message these releases word differently (an
 # empty text) itself, so all of them give the same messages.
 find_package(nlohmann_json 3.12 CONFIG QUIET)

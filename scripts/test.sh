@@ -7,7 +7,7 @@
 set -euo pipefail
 export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup-dev.sh
 
 jobs=$(nproc)
 python=$(command -v python3)
