@@ -8,6 +8,7 @@ import re
 import shutil
 import subprocess
 import time
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -16,6 +17,8 @@ from PIL import Image
 import vexlo
 import vexlo_core
 from vx_helpers import put
+
+ROOT = Path(__file__).resolve().parents[3]
 
 
 def colour_at(img, renderer, x, y):
@@ -104,6 +107,33 @@ class TestField:
         r = vexlo.Renderer(f)
         assert (r.ball_radius, r.player_radius) == (12.5, 20.0)
         assert vexlo.Renderer(f, ball_radius=3).ball_radius == 3.0
+
+    def test_example_stadium_builds_as_documented(self):
+        text = (ROOT / "examples/stadiums/small.vxs").read_text()
+        info = vexlo_core.describe_stadium(text)
+        assert (info["ball_radius"], info["player_radius"], info["spawn_distance"]) == (8.0, 12.0, 150.0)
+        core = vexlo_core.VecEnv.from_vxs(text, 1, 3, 4)
+        # Engine y is the file's reversed; the fourth blue player, past the spawn
+        # points, stands where the fourth of the fallback column would.
+        np.testing.assert_array_equal(core.snapshot()[2][0], [[-150, 0], [-150, 50], [-150, -50],
+                                                               [150, 0], [150, 50], [150, -50], [150, -110]])
+        np.testing.assert_array_equal(np.sort(core.obstacle_discs(), axis=0)[:, 2], [6, 6, 6, 6])
+        env = vexlo.VectorEnv(1, vxs=text)
+        obs, _ = env.reset(seed=0)
+        for _ in range(60):  # a ball chaser scores through the blue goal line
+            obs, reward, terminated, _, _ = env.step(vexlo.ChaseBall()(obs))
+            if terminated[0]:
+                break
+        assert reward[0] == 1.0
+
+    def test_documented_errors_are_the_engines(self):
+        doc = (ROOT / "docs/vxs-format.md").read_text()
+        rows = re.findall(r"^\| `(\{.*\})` \| `+ ?(.+?) ?`+ \|$", doc, re.M)
+        assert len(rows) >= 12
+        for text, message in rows:
+            with pytest.raises(ValueError) as err:
+                vexlo_core.VecEnv.from_vxs(text, 1, 1, 1)
+            assert str(err.value) == message, text
 
     @pytest.mark.parametrize("curve", [90.0, -90.0, 180.0, 270.0, -300.0])
     def test_arcs_have_the_curve_angle(self, curve):
