@@ -199,6 +199,7 @@ class HumanWindow:
         self._shown_at = time.monotonic()
 
     def close(self) -> None:
+        """Close the window; closing it again does nothing."""
         if self._root is not None:
             self._root.destroy()
             self._root = None
