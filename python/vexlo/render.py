@@ -113,7 +113,7 @@ class Renderer:
         return img
 
     def draw(self, state: State, teams: Sequence[int], index: int = 0,
-             kicking: Sequence[bool] | None = None) -> np.ndarray:
+             kicking: Sequence[bool] | np.ndarray | None = None) -> np.ndarray:
         """RGB image ``(H, W, 3)`` ``uint8`` of environment ``index`` of ``state``.
 
         ``teams`` holds the team flag of every player slot; players whose
