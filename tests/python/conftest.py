@@ -1,7 +1,9 @@
 import os
+import shutil
 import subprocess
 import sys
 import textwrap
+import time
 
 import numpy as np
 import pytest
@@ -52,3 +54,27 @@ def run_python(code, one_cpu=False, timeout=120):
 @pytest.fixture
 def classic():
     return vexlo_core.VecEnv(4, 1, 1)
+
+
+@pytest.fixture(scope="session")
+def x_display():
+    """A virtual X display (Xvfb) as DISPLAY for the session's windows."""
+    if shutil.which("Xvfb") is None:
+        pytest.skip("needs Xvfb for windows (scripts/setup-dev.sh installs it)")
+    display = f":{90 + os.getpid() % 1000}"
+    server = subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    socket = f"/tmp/.X11-unix/X{display[1:]}"
+    for _ in range(200):  # the server takes a moment to listen
+        if os.path.exists(socket) or server.poll() is not None:
+            break
+        time.sleep(0.02)
+    before = os.environ.get("DISPLAY")
+    os.environ["DISPLAY"] = display
+    yield display
+    if before is None:
+        del os.environ["DISPLAY"]
+    else:
+        os.environ["DISPLAY"] = before
+    server.terminate()
+    server.wait()

@@ -13,7 +13,7 @@ import vexlo
 
 
 @pytest.mark.parametrize("kwargs", [{}, {"team": "blue", "kickoff": vexlo.RandomKickoff(ball_speed=3.0)}])
-def test_gymnasium_check_env(kwargs):
+def test_gymnasium_check_env(kwargs, x_display):  # the checker opens every render mode
     env = gym.make("vexlo/Vexlo-v0", render_mode="rgb_array", **kwargs)
     with warnings.catch_warnings():
         warnings.simplefilter("error")  # any complaint of the checker fails the test

@@ -3,11 +3,7 @@
 import base64
 import io
 import json
-import os
 import re
-import shutil
-import subprocess
-import time
 from pathlib import Path
 
 import numpy as np
@@ -200,37 +196,22 @@ class TestRendering:
         with pytest.raises(RuntimeError, match="needs a window, but there is no display"):
             vexlo.SingleEnv(render_mode="human")
 
-    def test_human_mode_shows_every_step_in_a_window(self, monkeypatch):
-        # On a virtual X display, read back from the screen.
-        if shutil.which("Xvfb") is None:
-            pytest.skip("no Xvfb (scripts/setup-dev.sh installs it)")
+    def test_human_mode_shows_every_step_in_a_window(self, x_display):
+        # Read back from the virtual screen.
         from PIL import ImageGrab
 
-        display = f":{90 + os.getpid() % 1000}"
-        server = subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
-            monkeypatch.setenv("DISPLAY", display)
-            for _ in range(100):  # the server takes a moment to accept windows
-                try:
-                    env = vexlo.VectorEnv(1, render_mode="human", opponent=vexlo.ChaseBall())
-                    break
-                except RuntimeError:
-                    time.sleep(0.05)
-            env.reset(seed=0)
-            for _ in range(3):
-                env.step(env.action_space.sample())
-            label = env._window._label
-            x, y = label.winfo_rootx(), label.winfo_rooty()
-            shot = np.asarray(ImageGrab.grab(xdisplay=display).convert("RGB"))
-            frame = env.render_env(0)
-            np.testing.assert_array_equal(shot[y:y + frame.shape[0], x:x + frame.shape[1]], frame)
-            assert env.render() is None
-            env.close()
-            assert env._window is None
-        finally:
-            server.terminate()
-            server.wait()
+        env = vexlo.VectorEnv(1, render_mode="human", opponent=vexlo.ChaseBall())
+        env.reset(seed=0)
+        for _ in range(3):
+            env.step(env.action_space.sample())
+        label = env._window._label
+        x, y = label.winfo_rootx(), label.winfo_rooty()
+        shot = np.asarray(ImageGrab.grab(xdisplay=x_display).convert("RGB"))
+        frame = env.render_env(0)
+        np.testing.assert_array_equal(shot[y:y + frame.shape[0], x:x + frame.shape[1]], frame)
+        assert env.render() is None
+        env.close()
+        assert env._window is None
 
     def test_parallel_env_renders(self):
         env = vexlo.ParallelEnv(1, 1, render_mode="rgb_array")
