@@ -5,6 +5,7 @@
 * :class:`SingleEnv` — the same for one match, as a plain ``gymnasium.Env``.
 * :class:`ParallelEnv` — a PettingZoo parallel environment: one match, one
   agent per player, for self-play.
+* :mod:`vexlo.replay` — replay files that re-simulate a batch bit for bit.
 
 Registered with Gymnasium as ``"vexlo/Vexlo-v0"`` (``gymnasium.make`` and
 ``gymnasium.make_vec(..., vectorization_mode="vector_entry_point")``).
@@ -27,15 +28,17 @@ from .kickoff import OpenKickoff, RandomKickoff
 from .obs import TeamObservation, View, obs_size
 from .parallel import ParallelEnv
 from .policies import ChaseBall, RandomPolicy
-from .render import Renderer, record_episode, save_gif, save_html
+from . import replay
+from .render import HumanWindow, Renderer, record_episode, save_gif, save_html
 from .rewards import ShapedReward, goal_reward
 from .state import State
 
 __all__ = [
     "CLASSIC_VXS", "FLAG_BLUE", "FLAG_RED", "KICK_PRESS", "KICK_REARM", "PLAYER_ACTION",
-    "ChaseBall", "Field", "OpenKickoff", "ParallelEnv", "RandomKickoff", "RandomPolicy", "Renderer",
-    "ShapedReward", "SingleEnv", "State", "TeamObservation", "VectorEnv", "View",
-    "goal_reward", "make_core", "obs_size", "record_episode", "save_gif", "save_html", "__version__",
+    "ChaseBall", "Field", "HumanWindow", "OpenKickoff", "ParallelEnv", "RandomKickoff", "RandomPolicy",
+    "Renderer", "ShapedReward", "SingleEnv", "State", "TeamObservation", "VectorEnv", "View",
+    "goal_reward", "make_core", "obs_size", "record_episode", "replay", "save_gif", "save_html",
+    "__version__",
 ]
 
 ENV_ID = "vexlo/Vexlo-v0"
