@@ -54,6 +54,8 @@ class TestRoundTrip:
         assert r.stadium == vexlo.CLASSIC_VXS and len(r.keyframes) >= 2
         assert r.actions.shape == (40, 6, 2, 3) and r.checkpoint_steps.tolist() == [8, 16, 24, 32, 40]
         assert r.verify() is None
+        res = cli("verify", path)
+        assert res.returncode == 0 and "40 steps of 6 environments re-simulate bit for bit" in res.stdout
         for core, _ in r.simulate():
             pass
         np.testing.assert_array_equal(core.digest(), final)
@@ -76,6 +78,18 @@ class TestRoundTrip:
         Recorder(core).save(tmp_path / "empty.vxr")
         assert load(tmp_path / "empty.vxr").verify() is None
 
+    def test_parallel_env_across_its_resets(self, tmp_path):
+        env = vexlo.ParallelEnv(2, 1, kickoff=vexlo.RandomKickoff(ball_speed=2.0))
+        env.reset(seed=1)
+        rec = Recorder.attach(env)
+        for seed in (2, 3):
+            env.reset(seed=seed)
+            for _ in range(15):
+                env.step({a: env.action_space(a).sample() for a in env.agents})
+        rec.save(tmp_path / "p.vxr")
+        r = load(tmp_path / "p.vxr")
+        assert r.n_steps == 30 and [s for s, _, _ in r.keyframes] == [0, 15] and r.verify() is None
+
     def test_kick_flags_are_read_from_any_environment(self):
         core = vexlo_core.VecEnv(2, 2, 1)
         a = np.zeros((2, 3, 3), np.int64)
@@ -94,8 +108,9 @@ class TestDivergence:
         actions[step, env, 0, 0] = 1 if actions[step, env, 0, 0] != 1 else -1
         divergence = load(rewrite(path, tmp_path / "t.vxr", actions=actions)).verify()
         assert divergence.step == step and divergence.envs[0] == env
-        res = cli("verify", tmp_path / "t.vxr")
-        assert res.returncode == 1 and f"diverged at step {step} (environment {env}" in res.stdout
+        if step == 21:
+            res = cli("verify", tmp_path / "t.vxr")
+            assert res.returncode == 1 and f"diverged at step {step} (environment {env}" in res.stdout
 
     def test_a_changed_digest_is_reported(self, recorded, tmp_path):
         path, _, _ = recorded
