@@ -36,15 +36,14 @@ class RandomPolicy:
         self._all_rows = np.arange(0)
 
     def seed(self, seed: int | None = None) -> None:
-        """Reseed the policy's own generator and let go of any environment
-        streams, until the next ``restart``."""
+        """Reseed the generator it draws from while no environment has bound
+        it to its streams (``restart``); bound, ``reset(seed=...)`` reseeds it."""
         self.rng = np.random.default_rng(seed)
-        self._streams = None
 
     def restart(self, mask: np.ndarray, rng: EnvRandom) -> None:
         """The environments under ``mask`` began an episode; ``rng`` holds their streams."""
         n = mask.shape[0]
-        if self._streams is None or len(self._cursor) != n:
+        if len(self._cursor) != n:
             self._episodes = np.zeros(n, dtype=np.uint64)
             self._chunks = np.zeros(n, dtype=np.int64)
             self._drawn = np.empty((n, self.CHUNK, self.high.size), dtype=np.int64)

@@ -362,13 +362,16 @@ class TestPerEnvironmentStreams:
         np.testing.assert_array_equal(runs[0], runs[1])
         assert not np.array_equal(runs[0], runs[2])
 
-        # On its own, seed() restarts its draws; bound to streams it lets go of them.
-        policy = env.opponent
+        # Bound to an environment's streams it refuses another batch size; on
+        # its own, seed() restarts its draws.
+        with pytest.raises(ValueError, match="restarted for 3 environments, not 5"):
+            env.opponent(np.zeros((5, 18)))
+        policy = vexlo.RandomPolicy(2)
         policy.seed(7)
-        first = policy(np.zeros((3, 18)))
+        first = policy(np.zeros((5, 18)))
         policy.seed(7)
-        np.testing.assert_array_equal(policy(np.zeros((3, 18))), first)
-        assert policy(np.zeros((5, 18))).shape == (5, 3)
+        assert first.shape == (5, 6) and (policy(np.zeros((5, 18))) == first).all()
+        assert not (policy(np.zeros((5, 18))) == first).all()
 
 
 @pytest.mark.parametrize("n_red,n_blue,policy,width", [
