@@ -176,6 +176,7 @@ class HumanWindow:
         except tkinter.TclError as err:
             raise RuntimeError(f"render_mode='human' cannot open a window: {err}") from None
         self._root.title(title)
+        self._root.protocol("WM_DELETE_WINDOW", self.close)
         self._label = tkinter.Label(self._root, borderwidth=0, highlightthickness=0)
         self._label.pack()
         self._photo_class = ImageTk.PhotoImage
@@ -184,12 +185,15 @@ class HumanWindow:
 
     @property
     def is_open(self) -> bool:
+        """Whether the window is still open."""
         return self._root is not None
 
     def show(self, frame: np.ndarray) -> None:
-        """Show an RGB frame ``(H, W, 3)``, waiting for its turn at ``fps``."""
+        """Show an RGB frame ``(H, W, 3)``, waiting for its turn at ``fps``.
+        Once the window is closed (by ``close`` or by its user) frames are
+        dropped, so a run goes on without it."""
         if self._root is None:
-            raise RuntimeError("the window is closed")
+            return
         self._photo = self._photo_class(Image.fromarray(np.asarray(frame, dtype=np.uint8)))
         self._label.configure(image=self._photo)
         wait = self._shown_at + self.period - time.monotonic()

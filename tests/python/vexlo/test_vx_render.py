@@ -210,6 +210,11 @@ class TestRendering:
         frame = env.render_env(0)
         np.testing.assert_array_equal(shot[y:y + frame.shape[0], x:x + frame.shape[1]], frame)
         assert env.render() is None
+        # Closed by its user, the window drops frames and the run goes on.
+        window = env._window
+        window._root.tk.call(window._root.protocol("WM_DELETE_WINDOW"))
+        assert not window.is_open
+        env.step(env.action_space.sample())
         env.close()
         assert env._window is None
 
