@@ -89,9 +89,6 @@ class Recorder:
             self.checkpoints.append((len(self.actions), self._last.copy()))
         return scored
 
-    #: The name used where the recorder stands in for the engine.
-    physics_step = step
-
     @classmethod
     def attach(cls, env: Any, checkpoint_every: int = CHECKPOINT_EVERY) -> Recorder:
         """Record everything ``env`` (a :class:`vexlo.VectorEnv` or
@@ -303,11 +300,16 @@ def load(path: str | os.PathLike[str]) -> Replay:
         blobs = _member(data, "keyframe_blobs", "u", 1).tobytes()
         if offsets[0] != 0 or (np.diff(offsets) < 0).any() or offsets[-1] != len(blobs):
             raise ReplayError(f"'keyframe_offsets' must rise from 0 to the {len(blobs)} bytes of 'keyframe_blobs'")
+        start = _member(data, "start", "u", 1).tobytes()
+        # Checked before a batch of the recorded size is built for it.
+        held = int.from_bytes(start[32:40], "little") if len(start) >= 48 else None
+        if held != n:
+            raise ReplayError(f"the start state holds {held} environments, not the {n} of 'sizes'")
         masks = expect["keyframe_masks"][0]
         keyframes = tuple((int(key_steps[i]), masks[i].copy(), blobs[offsets[i]:offsets[i + 1]])
                           for i in range(k))
         return Replay(stadium, n, n_red, n_blue, step_limit, tick_skip,
-                      _member(data, "start", "u", 1).tobytes(), actions.astype(np.int64),
+                      start, actions.astype(np.int64),
                       expect["step_digests"][0], check_steps, expect["checkpoint_digests"][0], keyframes)
 
 

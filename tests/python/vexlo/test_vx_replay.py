@@ -146,6 +146,13 @@ class TestMalformed:
         yield "blob", rewrite(path, tmp_path / "h", start=np.frombuffer(bytes(blob), np.uint8)), \
             "start state is refused: .*checksum"
         yield "offsets", rewrite(path, tmp_path / "i", keyframe_blobs=np.zeros(3, np.uint8)), "keyframe_offsets"
+        # Sizes and shapes that agree with each other but not with the start state.
+        yield "held", rewrite(path, tmp_path / "j", sizes=np.array([10**12, 1, 1, 120, 8]),
+                              actions=np.zeros((0, 10**12, 2, 3), np.int8), step_digests=np.zeros(0, np.uint64),
+                              checkpoint_steps=np.zeros(0, np.int64), checkpoint_digests=np.zeros((0, 10**12), np.uint64),
+                              keyframe_steps=np.zeros(0, np.int64), keyframe_masks=np.zeros((0, 10**12), bool),
+                              keyframe_offsets=np.zeros(1, np.int64), keyframe_blobs=np.zeros(0, np.uint8)), \
+            "start state holds 6 environments, not the 1000000000000"
 
     def test_bad_files_are_refused_with_what_is_wrong(self, recorded, tmp_path):
         path, _, _ = recorded
