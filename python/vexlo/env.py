@@ -150,12 +150,13 @@ def apply_kickoff(fn: KickoffFn | None, view: View, core: vexlo_core.VecEnv, mas
             core.load_state(others, kept)
 
 
-def episode_info(done: np.ndarray, scored: np.ndarray, team: int, returns: np.ndarray,
+def episode_info(done: np.ndarray, scored: np.ndarray, team: int | np.ndarray, returns: np.ndarray,
                  lengths: np.ndarray) -> dict[str, Any]:
     """The infos of the environments whose episode ended (``done``), batched
     as Gymnasium batches single environments' infos: values with a mask
-    ``_key`` of the environments that have them, zeros elsewhere."""
-    opponent = FLAG_RED if team == FLAG_BLUE else FLAG_BLUE
+    ``_key`` of the environments that have them, zeros elsewhere. ``team``
+    is the agent's team flag, one for all or one per environment."""
+    opponent = (FLAG_RED + FLAG_BLUE) - team
     return {
         "goal": (scored == opponent) & done, "_goal": done.copy(),
         "conceded": (scored == team) & done, "_conceded": done.copy(),
