@@ -1,0 +1,98 @@
+"""Stable-Baselines3 bridge: a ``VecEnv`` over :class:`vexlo.VectorEnv` or
+:class:`vexlo.SelfPlayEnv`.
+
+    from stable_baselines3 import PPO
+    from vexlo.sb3 import VexloVecEnv
+
+    model = PPO("MlpPolicy", VexloVecEnv(64), device="cpu")       # agent plays red
+    model = PPO("MlpPolicy", VexloVecEnv(vexlo.SelfPlayEnv(32, 2, 2, autoreset_mode="SameStep")))
+
+Importing this module needs ``stable-baselines3``.
+"""
+
+from __future__ import annotations
+
+from typing import Any, Sequence
+
+import gymnasium as gym
+import numpy as np
+from gymnasium.vector import AutoresetMode
+from stable_baselines3.common.vec_env import VecEnv
+
+from .env import VectorEnv, unbatch_info
+
+
+class VexloVecEnv(VecEnv):
+    """SB3's vectorised-environment interface over a vexlo vector environment.
+
+    ``env`` is a vexlo vector environment built with
+    ``autoreset_mode="SameStep"`` (what SB3 expects: an ended environment's
+    returned observation is already the next episode's first), or a number of
+    environments, for which a ``vexlo.VectorEnv`` is built with ``kwargs``.
+
+    The infos of an environment whose episode ended hold
+    ``terminal_observation``, ``TimeLimit.truncated``, ``goal`` and
+    ``conceded`` (the agent's team scored or conceded) and ``episode``
+    (``r``: return, ``l``: length in steps), which SB3's logger reads; the
+    others are empty. Rewards are ``float32``. ``seed(s)`` reseeds the whole
+    batch at the next ``reset``.
+    """
+
+    def __init__(self, env: gym.vector.VectorEnv | int = 1, **kwargs: Any) -> None:
+        if isinstance(env, int):
+            env = VectorEnv(env, autoreset_mode=AutoresetMode.SAME_STEP, **kwargs)
+        elif kwargs:
+            raise TypeError("keyword arguments build a VectorEnv: pass them only with a number of environments")
+        if getattr(env, "autoreset_mode", None) != AutoresetMode.SAME_STEP:
+            raise ValueError(f"VexloVecEnv needs an environment with autoreset_mode='SameStep', "
+                             f"not {getattr(env, 'autoreset_mode', None)}")
+        self.env = env
+        super().__init__(env.num_envs, env.single_observation_space, env.single_action_space)
+        self._actions: np.ndarray | None = None
+
+    def reset(self) -> np.ndarray:
+        seed = self._seeds[0]
+        options = self._options[0] or None
+        obs, _ = self.env.reset(seed=seed, options=options)
+        self._reset_seeds()
+        self._reset_options()
+        return obs
+
+    def step_async(self, actions: np.ndarray) -> None:
+        self._actions = actions
+
+    def step_wait(self) -> tuple[np.ndarray, np.ndarray, np.ndarray, list[dict[str, Any]]]:
+        obs, reward, terminated, truncated, info = self.env.step(self._actions)
+        dones = terminated | truncated
+        infos: list[dict[str, Any]] = [{} for _ in range(self.num_envs)]
+        if "final_obs" in info:
+            final_obs, final_info = info["final_obs"], info["final_info"]
+            for i in np.flatnonzero(info["_final_obs"]).tolist():
+                entry = unbatch_info(final_info, i)
+                entry["terminal_observation"] = final_obs[i]
+                entry["TimeLimit.truncated"] = bool(truncated[i] and not terminated[i])
+                infos[i] = entry
+        return obs, reward.astype(np.float32), dones, infos
+
+    def close(self) -> None:
+        self.env.close()
+
+    def get_attr(self, attr_name: str, indices: Any = None) -> list[Any]:
+        """The attribute of the one underlying environment, once per index."""
+        return [getattr(self.env, attr_name)] * len(self._get_indices(indices))
+
+    def set_attr(self, attr_name: str, value: Any, indices: Any = None) -> None:
+        """Sets the attribute on the one underlying environment (every index shares it)."""
+        setattr(self.env, attr_name, value)
+
+    def env_method(self, method_name: str, *method_args: Any, indices: Any = None,
+                   **method_kwargs: Any) -> list[Any]:
+        """Calls the method once on the underlying environment; its result once per index."""
+        result = getattr(self.env, method_name)(*method_args, **method_kwargs)
+        return [result] * len(self._get_indices(indices))
+
+    def env_is_wrapped(self, wrapper_class: type, indices: Any = None) -> list[bool]:
+        return [False] * len(self._get_indices(indices))
+
+    def get_images(self) -> Sequence[np.ndarray | None]:
+        return [self.env.render()]
