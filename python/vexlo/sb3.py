@@ -17,7 +17,8 @@ from typing import Any, Sequence
 import gymnasium as gym
 import numpy as np
 from gymnasium.vector import AutoresetMode
-from stable_baselines3.common.vec_env import VecEnv
+# Without stable-baselines3 installed, mypy sees VecEnv as Any.
+from stable_baselines3.common.vec_env import VecEnv  # type: ignore[import-not-found, unused-ignore]
 
 from .env import VectorEnv, unbatch_info
 
@@ -79,7 +80,7 @@ class VexloVecEnv(VecEnv):
 
     def get_attr(self, attr_name: str, indices: Any = None) -> list[Any]:
         """The attribute of the one underlying environment, once per index."""
-        return [getattr(self.env, attr_name)] * len(self._get_indices(indices))
+        return [getattr(self.env, attr_name)] * self._count(indices)
 
     def set_attr(self, attr_name: str, value: Any, indices: Any = None) -> None:
         """Sets the attribute on the one underlying environment (every index shares it)."""
@@ -89,10 +90,15 @@ class VexloVecEnv(VecEnv):
                    **method_kwargs: Any) -> list[Any]:
         """Calls the method once on the underlying environment; its result once per index."""
         result = getattr(self.env, method_name)(*method_args, **method_kwargs)
-        return [result] * len(self._get_indices(indices))
+        return [result] * self._count(indices)
 
     def env_is_wrapped(self, wrapper_class: type, indices: Any = None) -> list[bool]:
-        return [False] * len(self._get_indices(indices))
+        return [False] * self._count(indices)
 
     def get_images(self) -> Sequence[np.ndarray | None]:
-        return [self.env.render()]
+        """The underlying environment's image of its first match."""
+        image: Any = self.env.render()
+        return [image]
+
+    def _count(self, indices: Any) -> int:
+        return len(list(self._get_indices(indices)))

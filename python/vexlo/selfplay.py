@@ -234,7 +234,7 @@ class SelfPlayEnv(gym.vector.VectorEnv):
             return mask
         if mask.dtype == np.bool_ and mask.shape == (self.num_envs,):
             per_match = mask.reshape(self.num_matches, self.n_players)
-            whole = per_match.all(axis=1)
+            whole = np.asarray(per_match.all(axis=1))
             if np.array_equal(whole, per_match.any(axis=1)):
                 return whole
             raise ValueError("reset_mask must select every agent of a match or none")
