@@ -18,6 +18,7 @@ import gymnasium as gym
 import numpy as np
 from gymnasium.vector import AutoresetMode
 # Without stable-baselines3 installed, mypy sees VecEnv as Any.
+from stable_baselines3.common.callbacks import BaseCallback  # type: ignore[import-not-found, unused-ignore]
 from stable_baselines3.common.vec_env import VecEnv  # type: ignore[import-not-found, unused-ignore]
 
 from .env import VectorEnv, unbatch_info
@@ -102,3 +103,61 @@ class VexloVecEnv(VecEnv):
 
     def _count(self, indices: Any) -> int:
         return len(list(self._get_indices(indices)))
+
+
+class GoalRate(BaseCallback):
+    """Records the share of episodes ended by the agent's goal in every
+    rollout, shows a progress bar, and stops training once a rollout's share
+    reaches ``target`` (``None``: never).
+
+    Everything it decides depends on the steps and episodes seen, never on
+    the clock, so a seeded run stops at the same step every time. The bar is
+    ``tqdm``'s when that is installed; otherwise, with ``verbose``, a line
+    per rollout.
+    """
+
+    def __init__(self, total_steps: int, target: float | None = None, verbose: int = 1) -> None:
+        super().__init__(verbose)
+        self.total_steps = int(total_steps)
+        self.target = target
+        #: ``(steps, goal rate, episodes)`` after each rollout that ended episodes.
+        self.curve: list[tuple[int, float, int]] = []
+        self.reached = False
+        self._ended = self._goals = 0
+        self._bar: Any = None
+
+    def _on_training_start(self) -> None:
+        if self.verbose:
+            try:
+                from tqdm import tqdm
+            except ImportError:
+                return
+            self._bar = tqdm(total=self.total_steps, unit="step", dynamic_ncols=True)
+
+    def _on_step(self) -> bool:
+        for info in self.locals["infos"]:
+            if "goal" in info:
+                self._ended += 1
+                self._goals += bool(info["goal"])
+        if self._bar is not None:
+            self._bar.update(self.model.num_timesteps - self._bar.n)
+        return not self.reached
+
+    def _on_rollout_end(self) -> None:
+        if not self._ended:
+            return
+        rate = self._goals / self._ended
+        self.curve.append((self.num_timesteps, rate, self._ended))
+        self._ended = self._goals = 0
+        if self.target is not None and rate >= self.target:
+            self.reached = True
+        if self._bar is not None:
+            self._bar.set_postfix_str(f"goal rate {rate:.1%}")
+        elif self.verbose:
+            print(f"{self.num_timesteps:>10,d} steps  goal rate {rate:6.1%} over {self.curve[-1][2]} episodes",
+                  flush=True)
+
+    def _on_training_end(self) -> None:
+        if self._bar is not None:
+            self._bar.close()
+            self._bar = None
