@@ -129,7 +129,7 @@ class GoalRate(BaseCallback):
     def _on_training_start(self) -> None:
         if self.verbose:
             try:
-                from tqdm import tqdm
+                from tqdm import tqdm  # type: ignore[import-untyped, import-not-found, unused-ignore]
             except ImportError:
                 return
             self._bar = tqdm(total=self.total_steps, unit="step", dynamic_ncols=True)
