@@ -433,6 +433,7 @@ class VectorEnv(gym.vector.VectorEnv):
         return self._renderer.draw(state, self.core.teams()[0], index=index, kicking=kicking)
 
     def close_extras(self, **kwargs: Any) -> None:
+        """Drop the renderer."""
         self._renderer = None
 
 
@@ -473,7 +474,9 @@ class SingleEnv(gym.Env):
         return obs[0], float(reward[0]), bool(terminated[0]), bool(truncated[0]), unbatch_info(info, 0)
 
     def render(self) -> np.ndarray | None:
+        """An RGB image ``(H, W, 3)`` of the match (``render_mode="rgb_array"``)."""
         return self.vec.render()
 
     def close(self) -> None:
+        """Close the underlying :class:`VectorEnv`."""
         self.vec.close()

@@ -242,6 +242,7 @@ class SelfPlayEnv(gym.vector.VectorEnv):
                          f"or ({self.num_envs},) (agents)")
 
     def _begin_episodes(self, mask: np.ndarray) -> None:
+        """Start the episode statistics and kickoffs of the matches under ``mask``, just reset."""
         agents = np.repeat(mask, self.n_players)
         self.episode_return[agents] = 0.0
         self.episode_length[agents] = 0
@@ -267,4 +268,5 @@ class SelfPlayEnv(gym.vector.VectorEnv):
         return self._renderer.draw(State.read(self.core), self.core.teams()[0], index=index)
 
     def close_extras(self, **kwargs: Any) -> None:
+        """Drop the renderer."""
         self._renderer = None
