@@ -12,7 +12,7 @@ sb3 = pytest.importorskip("stable_baselines3")
 from stable_baselines3.common.env_checker import check_env  # noqa: E402
 from stable_baselines3.common.vec_env import VecMonitor, VecNormalize  # noqa: E402
 
-from vexlo.sb3 import VexloVecEnv  # noqa: E402
+from vexlo.sb3 import GoalRate, VexloVecEnv  # noqa: E402
 
 
 def test_single_env_passes_sb3_checker():
@@ -53,10 +53,12 @@ def test_next_step_env_is_refused():
         VexloVecEnv(vexlo.VectorEnv(2))
 
 
-def test_ppo_learns_through_vecmonitor_and_vecnormalize():
+def test_ppo_learns_through_vecmonitor_and_vecnormalize_until_the_target():
     venv = VecNormalize(VecMonitor(VexloVecEnv(4, step_limit=64, reward=vexlo.ShapedReward())))
     model = sb3.PPO("MlpPolicy", venv, n_steps=32, batch_size=64, n_epochs=1, seed=0, device="cpu",
                     policy_kwargs={"net_arch": [16]})
-    model.learn(total_timesteps=256)
-    assert model.num_timesteps == 256 and len(model.ep_info_buffer) >= 4
-    assert {"r", "l"} <= set(model.ep_info_buffer[0])
+    # Any goal rate reaches 0: training stops on the first step after the first rollout.
+    progress = GoalRate(1024, target=0.0, verbose=0)
+    model.learn(total_timesteps=1024, callback=progress)
+    assert progress.curve == [(128, 0.0, 16)] and model.num_timesteps == 132
+    assert len(model.ep_info_buffer) == 16 and model.ep_info_buffer[0]["l"] == 8
