@@ -333,7 +333,11 @@ class VectorEnv(gym.vector.VectorEnv):
         prev = self.match_state
         self._writer.write(self._actions, actions)
         if self.opponent is not None:
-            opp_actions = self.opponent(self._observe(self.opponent_view, prev))
+            opp_obs = self.observation_fn(self.opponent_view, prev)
+            if opp_obs.shape[0] != self.num_envs:
+                raise ValueError(f"observation function returned {opp_obs.shape[0]} rows for the opponent, "
+                                 f"expected {self.num_envs} (one row per environment)")
+            opp_actions = self.opponent(opp_obs)
             try:
                 self._opponent_writer.write(self._actions, opp_actions)
             except (TypeError, ValueError) as err:
