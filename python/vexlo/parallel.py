@@ -109,6 +109,8 @@ class ParallelEnv(_PZParallelEnv):
         apply_kickoff(self.kickoff_fn, self.views[self.possible_agents[0]], self.core, mask,
                       EnvRandom(self.streams, rows, episodes, KICKOFF, self._rng))
         self.agents = list(self.possible_agents)
+        self._returns = {a: 0.0 for a in self.agents}
+        self._length = 0
         self.match_state = State.read(self.core)
         return self._observe(), {a: {} for a in self.agents}
 
@@ -117,7 +119,9 @@ class ParallelEnv(_PZParallelEnv):
         """Advance the match by ``tick_skip`` ticks with a dict of agent name
         to ``(dx, dy, kick)``; returns per-agent dicts of observation,
         reward, terminated, truncated and info. After a goal or the step
-        limit ``agents`` is empty and further steps return empty dicts."""
+        limit ``agents`` is empty and further steps return empty dicts. On
+        that last step each agent's info holds ``goal``, ``conceded`` and
+        ``episode`` (``r``: return, ``l``: length in steps)."""
         if not isinstance(actions, Mapping):
             raise TypeError(f"actions must be a dict of agent name to action, not {type(actions).__name__}")
         unknown = [a for a in actions if a not in self._writers]
@@ -143,7 +147,16 @@ class ParallelEnv(_PZParallelEnv):
         terminated = {a: goal for a in self.agents}
         truncated = {a: timeout for a in self.agents}
         infos: dict[str, dict] = {a: {} for a in self.agents}
+        self._length += 1
+        for a, r in rewards.items():
+            self._returns[a] += r
         if goal or timeout:
+            # As a VectorEnv's info for the agent's side, on the episode's last step.
+            for a in self.agents:
+                team = self.views[a].team
+                infos[a] = {"goal": goal and int(scored[0]) == self.views[a].opponent,
+                            "conceded": goal and int(scored[0]) == team,
+                            "episode": {"r": self._returns[a], "l": self._length}}
             self.agents = []
         return obs, rewards, terminated, truncated, infos
 
