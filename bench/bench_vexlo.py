@@ -48,8 +48,11 @@ def timed_alternating(fns, calls, chunk=10):
     one moment to the next; taking turns often lets such changes hit every
     loop alike, and the median ignores the chunks an interruption hit."""
     chunks = [[] for _ in fns]
-    for i in range(0, calls, chunk):
-        for fn, times in zip(fns, chunks):
+    for k, i in enumerate(range(0, calls, chunk)):
+        # The order rotates: a loop runs slower after some loops than after
+        # others (what they leave in the caches), and each gets every place.
+        for f in range(len(fns)):
+            fn, times = fns[(f + k) % len(fns)], chunks[(f + k) % len(fns)]
             start = time.perf_counter()
             for j in range(i, i + chunk):
                 fn(j)

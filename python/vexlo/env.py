@@ -157,12 +157,13 @@ def episode_info(done: np.ndarray, scored: np.ndarray, team: int | np.ndarray, r
     ``_key`` of the environments that have them, zeros elsewhere. ``team``
     is the agent's team flag, one for all or one per environment."""
     opponent = (FLAG_RED + FLAG_BLUE) - team
+    mask = done.copy()  # one array for every mask: the info is built on many steps
     return {
-        "goal": (scored == opponent) & done, "_goal": done.copy(),
-        "conceded": (scored == team) & done, "_conceded": done.copy(),
-        "episode": {"r": np.where(done, returns, 0.0), "_r": done.copy(),
-                    "l": np.where(done, lengths, 0), "_l": done.copy()},
-        "_episode": done.copy(),
+        "goal": (scored == opponent) & done, "_goal": mask,
+        "conceded": (scored == team) & done, "_conceded": mask,
+        "episode": {"r": np.where(done, returns, 0.0), "_r": mask,
+                    "l": np.where(done, lengths, 0), "_l": mask},
+        "_episode": mask,
     }
 
 
@@ -279,9 +280,11 @@ class VectorEnv(gym.vector.VectorEnv):
         self._obs_shape = (self.num_envs, *(self.single_observation_space.shape or ()))
         self._pending = np.zeros(self.num_envs, dtype=bool)
         self._any_pending = False
-        #: Return and length so far of every environment's current episode.
+        #: Return so far of every environment's current episode.
         self.episode_return = np.zeros(self.num_envs)
-        self.episode_length = np.zeros(self.num_envs, dtype=np.int64)
+        # Lengths are counted as steps since each episode began: no pass per step.
+        self._steps_taken = 0
+        self._episode_start = np.zeros(self.num_envs, dtype=np.int64)
         self._renderer: Any = None
 
     # -- episode control -------------------------------------------------
@@ -332,6 +335,7 @@ class VectorEnv(gym.vector.VectorEnv):
         """
         prev = self.match_state
         self._writer.write(self._actions, actions)
+        self._steps_taken += 1
         if self.opponent is not None:
             opp_obs = self.observation_fn(self.opponent_view, prev)
             if opp_obs.shape[0] != self.num_envs:
@@ -366,18 +370,15 @@ class VectorEnv(gym.vector.VectorEnv):
             truncated[pending] = False
             reward[pending] = 0.0
         self.episode_return += reward
-        self.episode_length += 1
-        if restarted:
-            self.episode_length[pending] = 0  # the restart step is no step of the new episode
-        obs = self._observe(self.view, state)
+        obs = self.observation_fn(self.view, state)
+        if obs.shape != self._obs_shape:
+            self._refuse_observation(obs)
         infos: dict[str, Any] = {}
 
         done = (terminated | truncated) if any_goal or restarted else truncated.copy()
         any_done = bool(np.count_nonzero(done))
         if any_done:
             ended = episode_info(done, scored, self.view.team, self.episode_return, self.episode_length)
-            self.episode_return[done] = 0.0
-            self.episode_length[done] = 0
             if self.autoreset_mode == AutoresetMode.SAME_STEP:
                 final = np.full(self.num_envs, None, dtype=object)
                 for i in np.flatnonzero(done):
@@ -396,20 +397,28 @@ class VectorEnv(gym.vector.VectorEnv):
         self.match_state = state
         return obs, reward, terminated, truncated, infos
 
+    @property
+    def episode_length(self) -> np.ndarray:
+        """Steps so far of every environment's current episode."""
+        return self._steps_taken - self._episode_start
+
     def _observe(self, view: View, state: State) -> np.ndarray:
         """``observation_fn``'s output, refused unless it has one row per environment."""
         obs = self.observation_fn(view, state)
         if obs.shape != self._obs_shape:
-            raise ValueError(f"observation function returned shape {obs.shape}, expected {self._obs_shape} "
-                             f"(one row per environment)")
+            self._refuse_observation(obs)
         return obs
+
+    def _refuse_observation(self, obs: np.ndarray) -> None:
+        raise ValueError(f"observation function returned shape {obs.shape}, expected {self._obs_shape} "
+                         f"(one row per environment)")
 
     def _begin_episodes(self, mask: np.ndarray) -> None:
         """Hand the streams of the environments under ``mask``, just reset, to
         the kickoff and to an opponent that takes them (``restart``), and
         start their episode statistics afresh."""
         self.episode_return[mask] = 0.0
-        self.episode_length[mask] = 0
+        self._episode_start[mask] = self._steps_taken
         rows, episodes = self.streams.begin(mask)
         if self.kickoff_fn is not None:
             rng = EnvRandom(self.streams, rows, episodes, KICKOFF, self.np_random)

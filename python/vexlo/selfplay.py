@@ -120,8 +120,14 @@ class SelfPlayEnv(gym.vector.VectorEnv):
         self._pending = np.zeros(self.num_matches, dtype=bool)
         self._any_pending = False
         self.episode_return = np.zeros(self.num_envs)
-        self.episode_length = np.zeros(self.num_envs, dtype=np.int64)
+        self._steps_taken = 0
+        self._episode_start = np.zeros(self.num_envs, dtype=np.int64)
         self._renderer: Any = None
+
+    @property
+    def episode_length(self) -> np.ndarray:
+        """Steps so far of every agent's current episode."""
+        return self._steps_taken - self._episode_start
 
     def agent_rows(self, agent: str) -> np.ndarray:
         """Rows of ``agent`` (a name of ``possible_agents``) in every match, in match order."""
@@ -155,6 +161,7 @@ class SelfPlayEnv(gym.vector.VectorEnv):
         actions, one row per agent; returns per-agent ``(obs, reward,
         terminated, truncated, info)`` as :meth:`vexlo.VectorEnv.step` does."""
         digits = self._checker.check(actions, self.num_envs)
+        self._steps_taken += 1
         flat = self._actions.reshape(self.num_envs, 3)
         np.multiply(digits, self._mul, out=flat)
         np.add(flat, self._add, out=flat)
@@ -184,9 +191,6 @@ class SelfPlayEnv(gym.vector.VectorEnv):
             rewards[pending] = 0.0
         reward = rewards.reshape(self.num_envs)
         self.episode_return += reward
-        self.episode_length += 1
-        if restarted:
-            self.episode_length.reshape(self.num_matches, -1)[pending] = 0
         obs = self._observe(state)
         infos: dict[str, Any] = {}
 
@@ -196,8 +200,6 @@ class SelfPlayEnv(gym.vector.VectorEnv):
             agents_done = np.repeat(done, self.n_players)
             ended = episode_info(agents_done, np.repeat(scored, self.n_players), self.agent_team,
                                  self.episode_return, self.episode_length)
-            self.episode_return[agents_done] = 0.0
-            self.episode_length[agents_done] = 0
             if self.autoreset_mode == AutoresetMode.SAME_STEP:
                 final = np.full(self.num_envs, None, dtype=object)
                 for i in np.flatnonzero(agents_done):
@@ -245,7 +247,7 @@ class SelfPlayEnv(gym.vector.VectorEnv):
         """Start the episode statistics and kickoffs of the matches under ``mask``, just reset."""
         agents = np.repeat(mask, self.n_players)
         self.episode_return[agents] = 0.0
-        self.episode_length[agents] = 0
+        self._episode_start[agents] = self._steps_taken
         rows, episodes = self.streams.begin(mask)
         if self.kickoff_fn is not None:
             rng = EnvRandom(self.streams, rows, episodes, KICKOFF, self.np_random)
