@@ -1,7 +1,7 @@
 """Cost of the vexlo.VectorEnv layer over raw physics_step (not a test).
 
     python bench/bench_vexlo.py [--envs 1024] [--calls 2000] [--red 1] [--blue 1] [--rounds 3]
-                                [--baseline DIR] [--selfplay]
+                                [--baseline DIR] [--selfplay] [--threads N]
 
 Runs the same random inputs through ``VecEnv.physics_step`` alone, through
 ``vexlo.VectorEnv.step`` (default observation, reward and autoreset, still
