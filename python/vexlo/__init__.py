@@ -5,6 +5,8 @@
 * :class:`SingleEnv` — the same for one match, as a plain ``gymnasium.Env``.
 * :class:`ParallelEnv` — a PettingZoo parallel environment: one match, one
   agent per player, for self-play.
+* :class:`SelfPlayEnv` — a vector environment of many matches in which every
+  player is an agent, for batched self-play.
 * :mod:`vexlo.replay` — replay files that re-simulate a batch bit for bit.
 
 Registered with Gymnasium as ``"vexlo/Vexlo-v0"`` (``gymnasium.make`` and
@@ -31,12 +33,13 @@ from .policies import ChaseBall, RandomPolicy
 from . import replay
 from .render import HumanWindow, Renderer, record_episode, save_gif, save_html
 from .rewards import ShapedReward, goal_reward
+from .selfplay import SelfPlayEnv
 from .state import State
 
 __all__ = [
     "CLASSIC_VXS", "FLAG_BLUE", "FLAG_RED", "KICK_PRESS", "KICK_REARM", "PLAYER_ACTION",
     "ChaseBall", "Field", "HumanWindow", "OpenKickoff", "ParallelEnv", "RandomKickoff", "RandomPolicy",
-    "Renderer", "ShapedReward", "SingleEnv", "State", "TeamObservation", "VectorEnv", "View",
+    "Renderer", "SelfPlayEnv", "ShapedReward", "SingleEnv", "State", "TeamObservation", "VectorEnv", "View",
     "goal_reward", "make_core", "obs_size", "record_episode", "replay", "save_gif", "save_html",
     "__version__",
 ]

@@ -11,7 +11,7 @@ from gymnasium import spaces
 from gymnasium.vector import AutoresetMode
 from gymnasium.vector.utils import batch_space
 
-from .field import FLAG_BLUE, Field
+from .field import FLAG_BLUE, FLAG_RED, Field
 from .kickoff import OpenKickoff
 from .obs import OBS_BOUND, TeamObservation, View, team_flag
 from .render import HumanWindow
@@ -124,6 +124,9 @@ def infer_observation_space(fn: ObservationFn, view: View, state: State) -> spac
     """The single-environment space of ``fn``'s output, probed once on ``state``
     (which must be the engine's current state: observations may query it)."""
     sample = np.asarray(fn(view, state))
+    if sample.ndim < 2 or sample.shape[0] != state.n_envs:
+        raise ValueError(f"observation function returned shape {sample.shape}: it must give one row "
+                         f"per environment, ({state.n_envs}, ...)")
     if isinstance(fn, TeamObservation):
         bound = OBS_BOUND
     else:
@@ -146,6 +149,40 @@ def apply_kickoff(fn: KickoffFn | None, view: View, core: vexlo_core.VecEnv, mas
         placed.write(core, steps=np.where(mask, 0, state.steps))
         if others is not None:
             core.load_state(others, kept)
+
+
+def episode_info(done: np.ndarray, scored: np.ndarray, team: int | np.ndarray, returns: np.ndarray,
+                 lengths: np.ndarray) -> dict[str, Any]:
+    """The infos of the environments whose episode ended (``done``), batched
+    as Gymnasium batches single environments' infos: values with a mask
+    ``_key`` of the environments that have them, zeros elsewhere. ``team``
+    is the agent's team flag, one for all or one per environment."""
+    opponent = (FLAG_RED + FLAG_BLUE) - team
+    mask = done.copy()  # one array for every mask: the info is built on many steps
+    return {
+        "goal": (scored == opponent) & done, "_goal": mask,
+        "conceded": (scored == team) & done, "_conceded": mask,
+        "episode": {"r": np.where(done, returns, 0.0), "_r": mask,
+                    "l": np.where(done, lengths, 0), "_l": mask},
+        "_episode": mask,
+    }
+
+
+def unbatch_info(info: dict[str, Any], index: int) -> dict[str, Any]:
+    """Environment ``index``'s entries of a batched info dict, as plain Python values."""
+    out: dict[str, Any] = {}
+    for key, value in info.items():
+        mask = info.get(f"_{key}")
+        if key.startswith("_") or mask is None or not mask[index]:
+            continue
+        if isinstance(value, dict):
+            out[key] = unbatch_info(value, index)
+        elif key == "final_obs":
+            out[key] = value[index]
+        else:
+            item = value[index]
+            out[key] = item.item() if isinstance(item, np.generic) else item
+    return out
 
 
 class VectorEnv(gym.vector.VectorEnv):
@@ -241,8 +278,14 @@ class VectorEnv(gym.vector.VectorEnv):
             observation_space = infer_observation_space(self.observation_fn, self.view, self.match_state)
         self.single_observation_space = observation_space
         self.observation_space = batch_space(self.single_observation_space, self.num_envs)
+        self._obs_shape = (self.num_envs, *(self.single_observation_space.shape or ()))
         self._pending = np.zeros(self.num_envs, dtype=bool)
         self._any_pending = False
+        #: Return so far of every environment's current episode.
+        self.episode_return = np.zeros(self.num_envs)
+        # Lengths are counted as steps since each episode began: no pass per step.
+        self._steps_taken = 0
+        self._episode_start = np.zeros(self.num_envs, dtype=np.int64)
         self._renderer: Any = None
         # Opened now, so that a missing display fails here rather than mid-episode.
         self._window = HumanWindow(fps=self.metadata["render_fps"]) if render_mode == "human" else None
@@ -250,7 +293,13 @@ class VectorEnv(gym.vector.VectorEnv):
     # -- episode control -------------------------------------------------
     def reset(self, *, seed: int | None = None,
               options: dict[str, Any] | None = None) -> tuple[np.ndarray, dict[str, Any]]:
-        """Reset every environment, or those of ``options["reset_mask"]``."""
+        """Reset every environment, or those of ``options["reset_mask"]``.
+
+        ``seed`` keys the streams of every random part (kickoffs, an opponent
+        that takes them, ``np_random``) and counts episodes from 0 again;
+        without it the streams go on. Returns the ``(num_envs, D)``
+        observations and an empty info dict.
+        """
         super().reset(seed=seed)
         if seed is not None or self.streams.key is None:
             self.streams.seed(seed)
@@ -269,13 +318,35 @@ class VectorEnv(gym.vector.VectorEnv):
         self.match_state = State.read(self.core)
         if self._window is not None:
             self._window.show(self.render_env(0))
-        return self.observation_fn(self.view, self.match_state), {}
+        return self._observe(self.view, self.match_state), {}
 
     def step(self, actions: Any) -> tuple[np.ndarray, np.ndarray, np.ndarray, np.ndarray, dict[str, Any]]:
+        """Advance every match by ``tick_skip`` physics ticks.
+
+        ``actions`` is ``(num_envs, 3k)`` digits of ``single_action_space``;
+        another shape or a digit outside the space raises ``ValueError``
+        before anything moves. Returns ``(obs, reward, terminated,
+        truncated, info)``: ``(num_envs, D)`` observations, ``float64``
+        rewards and ``bool`` flags, the arrays new on every call.
+
+        ``info`` is empty unless an episode ended. Then, as Gymnasium's
+        vector environments batch the infos of single ones, it holds for the
+        ended environments ``goal`` and ``conceded`` (the agent's team scored
+        or conceded) and ``episode`` with ``r`` (return) and ``l`` (length in
+        steps), each with a mask ``_goal``, ``_conceded``, ``_episode`` of the
+        environments that have it (the others hold zeros). With same-step
+        autoreset these sit in ``info["final_info"]`` (mask
+        ``info["_final_info"]``) beside ``final_obs``/``_final_obs``.
+        """
         prev = self.match_state
         self._writer.write(self._actions, actions)
+        self._steps_taken += 1
         if self.opponent is not None:
-            opp_actions = self.opponent(self.observation_fn(self.opponent_view, prev))
+            opp_obs = self.observation_fn(self.opponent_view, prev)
+            if opp_obs.shape[0] != self.num_envs:
+                raise ValueError(f"observation function returned {opp_obs.shape[0]} rows for the opponent, "
+                                 f"expected {self.num_envs} (one row per environment)")
+            opp_actions = self.opponent(opp_obs)
             try:
                 self._opponent_writer.write(self._actions, opp_actions)
             except (TypeError, ValueError) as err:
@@ -297,26 +368,35 @@ class VectorEnv(gym.vector.VectorEnv):
         if any_goal:
             truncated &= ~terminated
         reward = np.asarray(self.reward_fn(self.view, prev, state, scored), dtype=np.float64)
+        if reward.shape != terminated.shape:
+            raise ValueError(f"reward function returned shape {reward.shape}, expected {terminated.shape}")
         if restarted:
             terminated[pending] = False
             truncated[pending] = False
             reward[pending] = 0.0
+        self.episode_return += reward
         obs = self.observation_fn(self.view, state)
+        if obs.shape != self._obs_shape:
+            self._refuse_observation(obs)
         infos: dict[str, Any] = {}
 
         done = (terminated | truncated) if any_goal or restarted else truncated.copy()
         any_done = bool(np.count_nonzero(done))
-        if any_done and self.autoreset_mode == AutoresetMode.SAME_STEP:
-            final = np.full(self.num_envs, None, dtype=object)
-            for i in np.flatnonzero(done):
-                final[i] = obs[i]
-            infos["final_obs"], infos["_final_obs"] = final, done.copy()
-            infos["final_info"], infos["_final_info"] = {}, done.copy()
-            self.core.reset_mask(done)
-            self._begin_episodes(done)
-            state = State.read(self.core)
-            obs = np.asarray(obs).copy()
-            obs[done] = np.asarray(self.observation_fn(self.view, state))[done]
+        if any_done:
+            ended = episode_info(done, scored, self.view.team, self.episode_return, self.episode_length)
+            if self.autoreset_mode == AutoresetMode.SAME_STEP:
+                final = np.full(self.num_envs, None, dtype=object)
+                for i in np.flatnonzero(done):
+                    final[i] = obs[i]
+                infos["final_obs"], infos["_final_obs"] = final, done.copy()
+                infos["final_info"], infos["_final_info"] = ended, done.copy()
+                self.core.reset_mask(done)
+                self._begin_episodes(done)
+                state = State.read(self.core)
+                obs = np.asarray(obs).copy()
+                obs[done] = np.asarray(self._observe(self.view, state))[done]
+            else:
+                infos = ended
         if self.autoreset_mode == AutoresetMode.NEXT_STEP:
             self._pending, self._any_pending = done, any_done
         self.match_state = state
@@ -324,9 +404,28 @@ class VectorEnv(gym.vector.VectorEnv):
             self._window.show(self.render_env(0))
         return obs, reward, terminated, truncated, infos
 
+    @property
+    def episode_length(self) -> np.ndarray:
+        """Steps so far of every environment's current episode."""
+        return self._steps_taken - self._episode_start
+
+    def _observe(self, view: View, state: State) -> np.ndarray:
+        """``observation_fn``'s output, refused unless it has one row per environment."""
+        obs = self.observation_fn(view, state)
+        if obs.shape != self._obs_shape:
+            self._refuse_observation(obs)
+        return obs
+
+    def _refuse_observation(self, obs: np.ndarray) -> None:
+        raise ValueError(f"observation function returned shape {obs.shape}, expected {self._obs_shape} "
+                         f"(one row per environment)")
+
     def _begin_episodes(self, mask: np.ndarray) -> None:
         """Hand the streams of the environments under ``mask``, just reset, to
-        the kickoff and to an opponent that takes them (``restart``)."""
+        the kickoff and to an opponent that takes them (``restart``), and
+        start their episode statistics afresh."""
+        self.episode_return[mask] = 0.0
+        self._episode_start[mask] = self._steps_taken
         rows, episodes = self.streams.begin(mask)
         if self.kickoff_fn is not None:
             rng = EnvRandom(self.streams, rows, episodes, KICKOFF, self.np_random)
@@ -358,6 +457,7 @@ class VectorEnv(gym.vector.VectorEnv):
         return self._renderer.draw(state, self.core.teams()[0], index=index, kicking=kicking)
 
     def close_extras(self, **kwargs: Any) -> None:
+        """Drop the renderer."""
         self._renderer = None
         if self._window is not None:
             self._window.close()
@@ -385,17 +485,25 @@ class SingleEnv(gym.Env):
 
     def reset(self, *, seed: int | None = None,
               options: dict[str, Any] | None = None) -> tuple[np.ndarray, dict[str, Any]]:
+        """Start a new episode; ``seed`` as for :meth:`VectorEnv.reset`."""
         obs, _ = self.vec.reset(seed=seed, options=options)
         self._np_random = self.vec.np_random
         self._np_random_seed = self.vec._np_random_seed
         return obs[0], {}
 
     def step(self, action: Any) -> tuple[np.ndarray, float, bool, bool, dict[str, Any]]:
-        obs, reward, terminated, truncated, _ = self.vec.step(np.asarray(action)[None])
-        return obs[0], float(reward[0]), bool(terminated[0]), bool(truncated[0]), {}
+        """One step of the match: ``(obs, reward, terminated, truncated, info)``.
+
+        ``info`` is empty until the episode ends; then it holds ``goal``,
+        ``conceded`` and ``episode`` (``r``: return, ``l``: length in steps).
+        """
+        obs, reward, terminated, truncated, info = self.vec.step(np.asarray(action)[None])
+        return obs[0], float(reward[0]), bool(terminated[0]), bool(truncated[0]), unbatch_info(info, 0)
 
     def render(self) -> np.ndarray | None:
+        """An RGB image ``(H, W, 3)`` of the match (``render_mode="rgb_array"``)."""
         return self.vec.render()
 
     def close(self) -> None:
+        """Close the underlying :class:`VectorEnv`."""
         self.vec.close()

@@ -84,9 +84,11 @@ class ParallelEnv(_PZParallelEnv):
         self._renderer: Any = None
 
     def observation_space(self, agent: str) -> spaces.Space:
+        """The observation space of ``agent`` (the same for every agent)."""
         return self._obs_spaces[agent]
 
     def action_space(self, agent: str) -> spaces.Space:
+        """``MultiDiscrete([3, 3, 2])``: dx, dy, kick in the agent's own view."""
         return self._act_spaces[agent]
 
     def _observe(self) -> dict[str, np.ndarray]:
@@ -94,6 +96,9 @@ class ParallelEnv(_PZParallelEnv):
 
     def reset(self, seed: int | None = None,
               options: dict[str, Any] | None = None) -> tuple[dict[str, np.ndarray], dict[str, dict]]:
+        """Start a new match with every agent; ``seed`` keys the kickoff's
+        streams (those of environment ``env_index`` of a batch). Returns each
+        agent's observation and an empty info."""
         if seed is not None:
             self._rng = np.random.default_rng(seed)
         if seed is not None or self.streams.key is None:
@@ -104,11 +109,19 @@ class ParallelEnv(_PZParallelEnv):
         apply_kickoff(self.kickoff_fn, self.views[self.possible_agents[0]], self.core, mask,
                       EnvRandom(self.streams, rows, episodes, KICKOFF, self._rng))
         self.agents = list(self.possible_agents)
+        self._returns = {a: 0.0 for a in self.agents}
+        self._length = 0
         self.match_state = State.read(self.core)
         return self._observe(), {a: {} for a in self.agents}
 
     def step(self, actions: dict[str, Any]) -> tuple[dict[str, np.ndarray], dict[str, float],
                                                      dict[str, bool], dict[str, bool], dict[str, dict]]:
+        """Advance the match by ``tick_skip`` ticks with a dict of agent name
+        to ``(dx, dy, kick)``; returns per-agent dicts of observation,
+        reward, terminated, truncated and info. After a goal or the step
+        limit ``agents`` is empty and further steps return empty dicts. On
+        that last step each agent's info holds ``goal``, ``conceded`` and
+        ``episode`` (``r``: return, ``l``: length in steps)."""
         if not isinstance(actions, Mapping):
             raise TypeError(f"actions must be a dict of agent name to action, not {type(actions).__name__}")
         unknown = [a for a in actions if a not in self._writers]
@@ -134,7 +147,16 @@ class ParallelEnv(_PZParallelEnv):
         terminated = {a: goal for a in self.agents}
         truncated = {a: timeout for a in self.agents}
         infos: dict[str, dict] = {a: {} for a in self.agents}
+        self._length += 1
+        for a, r in rewards.items():
+            self._returns[a] += r
         if goal or timeout:
+            # As a VectorEnv's info for the agent's side, on the episode's last step.
+            for a in self.agents:
+                team = self.views[a].team
+                infos[a] = {"goal": goal and int(scored[0]) == self.views[a].opponent,
+                            "conceded": goal and int(scored[0]) == team,
+                            "episode": {"r": self._returns[a], "l": self._length}}
             self.agents = []
         return obs, rewards, terminated, truncated, infos
 
@@ -147,6 +169,7 @@ class ParallelEnv(_PZParallelEnv):
         return self.observation_fn(self.views[self.possible_agents[0]], self.match_state)[0]
 
     def render(self) -> np.ndarray | None:
+        """An RGB image ``(H, W, 3)`` of the match (``render_mode="rgb_array"``), else ``None``."""
         if self.render_mode is None:
             return None
         from .render import Renderer
@@ -157,6 +180,7 @@ class ParallelEnv(_PZParallelEnv):
         return self._renderer.draw(State.read(self.core), self.core.teams()[0], 0, kicking)
 
     def close(self) -> None:
+        """Drop the renderer; the match itself holds no outside resources."""
         self._renderer = None
 
 

@@ -77,8 +77,10 @@ class TestParallelEnv:
         state.ball_vel[0] = (-6.0, 0.0)
         state.write(env.core)
         env.match_state = vexlo.State.read(env.core)
-        _, rew, term, trunc, _ = env.step({})
+        _, rew, term, trunc, info = env.step({})
         assert rew == {"red_0": -1.0, "blue_0": 1.0}
+        assert info == {"red_0": {"goal": False, "conceded": True, "episode": {"r": -1.0, "l": 1}},
+                        "blue_0": {"goal": True, "conceded": False, "episode": {"r": 1.0, "l": 1}}}
         assert term == {"red_0": True, "blue_0": True} and not any(trunc.values())
         assert env.agents == []
 

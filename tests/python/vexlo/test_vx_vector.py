@@ -39,14 +39,26 @@ class TestAgainstGymnasiumSyncVectorEnv:
             obs_a, obs_b = out_a[0], out_b[0]
             for x, y in zip(out_a[:4], out_b[:4]):
                 np.testing.assert_array_equal(x, y)
-            if mode == AutoresetMode.SAME_STEP:
-                assert set(out_a[4]) >= {"final_obs", "_final_obs"} or not (out_a[2] | out_a[3]).any()
-                for i in np.flatnonzero(out_a[2] | out_a[3]):
-                    np.testing.assert_array_equal(out_a[4]["final_obs"][i], out_b[4]["final_obs"][i])
+            assert_same_info(out_a[4], out_b[4])
             seen["term"] += int(out_a[2].sum())
             seen["trunc"] += int(out_a[3].sum())
         # The run must have exercised both ways of ending an episode.
         assert seen["term"] > 0 and seen["trunc"] > 0
+
+
+def assert_same_info(a, b):
+    """Batched info dicts with the same keys, dtypes and values (``final_obs``
+    holds arrays or ``None`` per environment)."""
+    assert sorted(a) == sorted(b)
+    for key in a:
+        if isinstance(a[key], dict):
+            assert_same_info(a[key], b[key])
+        elif key == "final_obs":
+            for x, y in zip(a[key], b[key]):
+                np.testing.assert_array_equal(x, y)
+        else:
+            assert a[key].dtype == b[key].dtype, key
+            np.testing.assert_array_equal(a[key], b[key])
 
 
 class TestEpisodeEnds:
@@ -65,8 +77,10 @@ class TestEpisodeEnds:
             speed = 6.0 if ball_x > 0 else -6.0
             put(env.core, (ball_x, 0.0), [(0.0, -100.0), (0.0, 100.0)], ball_vel=(speed, 0.0))
             env.match_state = vexlo.State.read(env.core)
-            _, reward, term, trunc, _ = env.step(np.array([STILL]))
+            _, reward, term, trunc, info = env.step(np.array([STILL]))
             assert term[0] and not trunc[0] and reward[0] == expected, team
+            assert info["goal"].tolist() == [expected > 0] and info["conceded"].tolist() == [expected < 0]
+            assert info["episode"]["l"].tolist() == [1] and info["_episode"].tolist() == [True]
 
     def test_next_step_restart_returns_kickoff_and_ignores_action(self):
         env = vexlo.VectorEnv(2)
@@ -172,6 +186,19 @@ class TestActions:
             env.step(np.array(bad))
         assert shown in str(info.value)
         assert env.core.snapshot()[4].tolist() == [0]  # nothing was stepped
+
+    def test_callables_with_a_wrong_number_of_rows_are_refused(self):
+        with pytest.raises(ValueError, match=r"one row per environment, \(3, \.\.\.\)"):
+            vexlo.VectorEnv(3, observation=lambda view, state: np.zeros((1, 4), np.float32))
+        rows = iter([3, 3, 2])  # right when probed and at reset, short on the step
+        env = vexlo.VectorEnv(3, observation=lambda view, state: np.zeros((next(rows), 4), np.float32))
+        env.reset(seed=0)
+        with pytest.raises(ValueError, match=r"returned shape \(2, 4\), expected \(3, 4\)"):
+            env.step(np.tile(STILL, (3, 1)))
+        env = vexlo.VectorEnv(3, reward=lambda view, prev, state, scored: np.zeros(1))
+        env.reset(seed=0)
+        with pytest.raises(ValueError, match=r"reward function returned shape \(1,\), expected \(3,\)"):
+            env.step(np.tile(STILL, (3, 1)))
 
     def test_whole_float_and_narrow_integer_actions_are_accepted(self):
         envs = [vexlo.VectorEnv(2, n_red=2) for _ in range(3)]
