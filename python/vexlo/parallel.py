@@ -12,6 +12,7 @@ from .env import (KICK_PRESS, KICK_REARM, PLAYER_ACTION, ActionWriter, KickoffFn
                   RewardFn, apply_kickoff, infer_observation_space, make_core)
 from .field import FLAG_RED, Field
 from .obs import TeamObservation, View
+from .render import HumanWindow, Renderer
 from .rewards import goal_reward
 from .state import State
 from .streams import KICKOFF, EnvRandom, EnvStreams
@@ -28,7 +29,7 @@ class ParallelEnv(_PZParallelEnv):
     from the action dict stand still.
     """
 
-    metadata: dict[str, Any] = {"name": "vexlo_v0", "render_modes": ["rgb_array"], "render_fps": 60,
+    metadata: dict[str, Any] = {"name": "vexlo_v0", "render_modes": ["rgb_array", "human"], "render_fps": 60,
                                 "is_parallelizable": True}
 
     def __init__(
@@ -46,7 +47,7 @@ class ParallelEnv(_PZParallelEnv):
         render_mode: str | None = None,
         env_index: int = 0,
     ) -> None:
-        if render_mode not in (None, "rgb_array"):
+        if render_mode not in (None, "rgb_array", "human"):
             raise ValueError(f"unsupported render_mode {render_mode!r}")
         self.core = make_core(1, n_red, n_blue, step_limit, tick_skip, vxs)
         self.step_limit = int(step_limit)
@@ -82,6 +83,8 @@ class ParallelEnv(_PZParallelEnv):
         # The streams of environment ``env_index`` of a VectorEnv: its kickoffs.
         self.streams = EnvStreams(1, int(env_index))
         self._renderer: Any = None
+        # Opened now, so that a missing display fails here rather than mid-episode.
+        self._window = HumanWindow(fps=self.metadata["render_fps"]) if render_mode == "human" else None
 
     def observation_space(self, agent: str) -> spaces.Space:
         """The observation space of ``agent`` (the same for every agent)."""
@@ -112,6 +115,8 @@ class ParallelEnv(_PZParallelEnv):
         self._returns = {a: 0.0 for a in self.agents}
         self._length = 0
         self.match_state = State.read(self.core)
+        if self._window is not None:
+            self._window.show(self._draw())
         return self._observe(), {a: {} for a in self.agents}
 
     def step(self, actions: dict[str, Any]) -> tuple[dict[str, np.ndarray], dict[str, float],
@@ -158,6 +163,8 @@ class ParallelEnv(_PZParallelEnv):
                             "conceded": goal and int(scored[0]) == team,
                             "episode": {"r": self._returns[a], "l": self._length}}
             self.agents = []
+        if self._window is not None:
+            self._window.show(self._draw())
         return obs, rewards, terminated, truncated, infos
 
     @property
@@ -169,19 +176,27 @@ class ParallelEnv(_PZParallelEnv):
         return self.observation_fn(self.views[self.possible_agents[0]], self.match_state)[0]
 
     def render(self) -> np.ndarray | None:
-        """An RGB image ``(H, W, 3)`` of the match (``render_mode="rgb_array"``), else ``None``."""
+        """An RGB image ``(H, W, 3)`` of the match (``render_mode="rgb_array"``);
+        with ``"human"`` the frame goes to the window and ``None`` comes back."""
         if self.render_mode is None:
             return None
-        from .render import Renderer
+        if self._window is not None:
+            self._window.show(self._draw())
+            return None
+        return self._draw()
 
+    def _draw(self) -> np.ndarray:
         if self._renderer is None:
             self._renderer = Renderer(self.field)
         kicking = np.asarray(self.core.kick_state()[0]) > 0
         return self._renderer.draw(State.read(self.core), self.core.teams()[0], 0, kicking)
 
     def close(self) -> None:
-        """Drop the renderer; the match itself holds no outside resources."""
+        """Drop the renderer and close the window, if any."""
         self._renderer = None
+        if self._window is not None:
+            self._window.close()
+            self._window = None
 
 
 class _SlotWriter(ActionWriter):

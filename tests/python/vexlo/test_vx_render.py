@@ -218,10 +218,27 @@ class TestRendering:
         env.close()
         assert env._window is None
 
-    def test_parallel_env_renders(self):
+    def test_parallel_env_renders(self, x_display):
+        from PIL import ImageGrab
+
         env = vexlo.ParallelEnv(1, 1, render_mode="rgb_array")
         env.reset(seed=0)
         assert env.render().shape == (430, 870, 3)
+        # In a window, each step's frame is the one rgb_array would give.
+        shown = vexlo.ParallelEnv(1, 1, render_mode="human")
+        shown.reset(seed=0)
+        for _ in range(2):
+            actions = {a: np.array([2, 0, 1]) for a in shown.agents}
+            env.step(actions)
+            shown.step(actions)
+        label = shown._window._label
+        x, y = label.winfo_rootx(), label.winfo_rooty()
+        frame = env.render()
+        shot = np.asarray(ImageGrab.grab(xdisplay=x_display).convert("RGB"))
+        np.testing.assert_array_equal(shot[y:y + frame.shape[0], x:x + frame.shape[1]], frame)
+        assert shown.render() is None
+        shown.close()
+        assert shown._window is None
 
 
 class TestReplays:
