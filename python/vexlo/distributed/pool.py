@@ -74,6 +74,9 @@ class _ShardActor(Shard):
     def pid(self) -> int:
         return os.getpid()
 
+    def node_id(self) -> str:
+        return ray.get_runtime_context().get_node_id()
+
     def restore_refs(self, blob: Optional[bytes], replay: List[Tuple[int, Any, int, np.ndarray]]) -> int:
         return self.restore(blob, [(r, ray.get(w), v, d) for r, w, v, d in replay])
 
@@ -169,8 +172,17 @@ class RolloutPool:
         """Rollouts submitted and not yet delivered (the same for every shard)."""
         return self._submitted - self._delivered
 
+    def shard_rollouts(self) -> List[int]:
+        """Rollouts each shard has collected so far (after its queued ones)."""
+        return ray.get([s.ping.remote() for s in self.shards])
+
     def shard_pids(self) -> List[int]:
+        """The process id of every shard's actor."""
         return ray.get([s.pid.remote() for s in self.shards])
+
+    def shard_nodes(self) -> List[str]:
+        """The Ray node id every shard's actor runs on."""
+        return ray.get([s.node_id.remote() for s in self.shards])
 
     def close(self) -> None:
         for s in self.shards:
