@@ -204,13 +204,28 @@ def test_lockstep_env_steps_as_one_vector_env():
         ours.close()
 
 
-def test_every_ray_process_listens_on_loopback_only():
-    import psutil
+def descendants(pid):
+    """Every live process started, directly or not, by process ``pid``."""
+    parent = {}
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/stat") as fh:
+                # The command name may hold spaces: the fields after its ')' are fixed.
+                parent[int(entry)] = int(fh.read().rsplit(")", 1)[1].split()[1])
+        except (ValueError, OSError):
+            continue
+    found, frontier = set(), {pid}
+    while frontier:
+        frontier = {p for p, pp in parent.items() if pp in frontier} - found
+        found |= frontier
+    return found
 
+
+def test_every_ray_process_listens_on_loopback_only():
     pool = RolloutPool(N, 2, SEED, POLICY, T, weights_for(0), env_kwargs=ENV)
     try:
         pool.collect()
-        ours = {p.pid for p in psutil.Process().children(recursive=True)}
+        ours = descendants(os.getpid())
         assert set(pool.shard_pids()) <= ours
         listening = subprocess.run(["ss", "-ltnpH"], capture_output=True, text=True, check=True).stdout
         sockets = [(line.split()[3].rsplit(":", 1)[0], line) for line in listening.splitlines()
