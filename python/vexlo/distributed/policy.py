@@ -12,10 +12,13 @@ from ..env import PLAYER_ACTION
 
 Weights = Dict[str, np.ndarray]
 
-#: Rows are padded to a multiple of this before each matrix product, so that
-#: every row goes through the same BLAS kernel whatever the batch size (a
-#: kernel for a ragged tail may sum in another order and round differently).
-ROW_BLOCK = 64
+#: Matrix products go by blocks of this many rows (the last one padded), so
+#: every row goes through a product of the same shape whatever the batch size:
+#: BLAS picks kernels, and threads, by shape, and a kernel for a ragged tail
+#: may sum in another order and round differently. Blocks this small also
+#: stay under OpenBLAS's threading threshold: its threads would otherwise
+#: spin against the engine's workers.
+ROW_BLOCK = 32
 
 _GOLDEN = np.uint64(0x9E3779B97F4A7C15)
 
@@ -43,12 +46,13 @@ def step_uniforms(key: np.ndarray, env_index: np.ndarray, step: int, count: int)
     return (_mix(draws) >> np.uint64(11)).astype(np.float64) * (1.0 / (1 << 53))
 
 
-def _padded_matmul(x: np.ndarray, w: np.ndarray) -> np.ndarray:
+def _blocked_matmul(x: np.ndarray, w: np.ndarray) -> np.ndarray:
     n = x.shape[0]
     rows = -(-n // ROW_BLOCK) * ROW_BLOCK
     if rows != n:
         x = np.concatenate([x, np.zeros((rows - n, x.shape[1]), dtype=x.dtype)])
-    return (x @ w)[:n]
+    blocks = np.matmul(x.reshape(rows // ROW_BLOCK, ROW_BLOCK, x.shape[1]), w)
+    return blocks.reshape(rows, w.shape[1])[:n]
 
 
 class MLPPolicy:
@@ -90,7 +94,7 @@ class MLPPolicy:
         x = np.asarray(obs, dtype=np.float64)
         n_layers = len(self.hidden) + 1
         for i in range(n_layers):
-            x = _padded_matmul(x, np.asarray(weights[f"{head}.{i}.w"], dtype=np.float64))
+            x = _blocked_matmul(x, np.asarray(weights[f"{head}.{i}.w"], dtype=np.float64))
             x += np.asarray(weights[f"{head}.{i}.b"], dtype=np.float64)
             if i < n_layers - 1:
                 np.tanh(x, out=x)

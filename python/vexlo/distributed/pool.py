@@ -135,6 +135,10 @@ class RolloutPool:
         self._delivered = 0
         #: Shard recoveries so far.
         self.recoveries = 0
+        #: Seconds the driver spent waiting for shards, and working on their
+        #: results once there (transfer, joining): the cost outside the actors.
+        self.wait_seconds = 0.0
+        self.driver_seconds = 0.0
         self.set_weights(weights)
 
     # -- the learner's side ----------------------------------------------
@@ -158,6 +162,9 @@ class RolloutPool:
                 self._logs[s].in_flight.append((self._submitted, self._submit(s, self._submitted)))
             self._submitted += 1
         rollout = self._delivered
+        start = time.perf_counter()
+        ray.wait([log.in_flight[0][1] for log in self._logs], num_returns=len(self._logs))
+        ready = time.perf_counter()
         parts = [self._fetch(s, rollout) for s in range(len(self.shards))]
         self._delivered += 1
         for log, part in zip(self._logs, parts):
@@ -166,7 +173,10 @@ class RolloutPool:
                 log.checkpoint, log.blob = rollout, part.pop("state")
                 log.digests = {rollout: part["digest"]}
         self._forget_old_weights()
-        return Batch.join(parts)
+        batch = Batch.join(parts)
+        self.wait_seconds += ready - start
+        self.driver_seconds += time.perf_counter() - ready
+        return batch
 
     def in_flight(self) -> int:
         """Rollouts submitted and not yet delivered (the same for every shard)."""
