@@ -23,25 +23,29 @@ import vexlo
 from vexlo.distributed import MLPPolicy, RolloutPool, Shard, init_local
 
 
-def local_rate(policy, weights, args) -> float:
-    shard = Shard(args.envs, 0, 0, policy, args.rollout, num_threads=args.cpus)
-    shard.collect(0, weights, 0)
-    start = time.perf_counter()
-    for r in range(1, args.rollouts + 1):
-        shard.collect(r, weights, 0)
-    return args.envs * args.rollout * args.rollouts / (time.perf_counter() - start)
-
-
-def pool_rate(policy, weights, args, n_shards) -> tuple[float, float]:
-    with RolloutPool(args.envs, n_shards, 0, policy, args.rollout, weights,
-                     cpus_per_shard=args.cpus / n_shards) as pool:
-        pool.collect()  # actors up, first rollout
-        pool.wait_seconds = pool.driver_seconds = 0.0
-        start = time.perf_counter()
-        for _ in range(args.rollouts):
-            pool.collect()
-        rate = args.envs * args.rollout * args.rollouts / (time.perf_counter() - start)
-        return rate, pool.driver_seconds / args.rollouts
+def throughput(policy, weights, args) -> tuple[list[float], list[float]]:
+    """Env-steps/s of the local shard, the 1-shard pool and the 2-shard pool,
+    measured in alternation (the machine's speed drifts), and the driver's
+    seconds per collect of the two pools. One rollout in flight: an idle pool
+    leaves the CPUs to the others."""
+    local = Shard(args.envs, 0, 0, policy, args.rollout, num_threads=args.cpus)
+    pools = [RolloutPool(args.envs, k, 0, policy, args.rollout, weights, max_in_flight=1,
+                         cpus_per_shard=args.cpus / k) for k in (1, 2)]
+    runs = [lambda r: local.collect(r, weights, 0)] + [lambda r, p=p: p.collect() for p in pools]
+    seconds = [0.0] * 3
+    for r in range(args.rollouts + 1):
+        for i, run in enumerate(runs):
+            start = time.perf_counter()
+            run(r)
+            if r:  # the first round starts the actors
+                seconds[i] += time.perf_counter() - start
+        if r == 0:
+            for p in pools:
+                p.driver_seconds = 0.0
+    driver = [p.driver_seconds / args.rollouts for p in pools]
+    for p in pools:
+        p.close()
+    return [args.envs * args.rollout * args.rollouts / s for s in seconds], driver
 
 
 def recovery_time(policy, weights, args) -> float:
@@ -60,11 +64,12 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--envs", type=int, default=1024)
     parser.add_argument("--rollout", type=int, default=64)
-    parser.add_argument("--rollouts", type=int, default=8)
+    parser.add_argument("--rollouts", type=int, default=12)
     parser.add_argument("--repeat", type=int, default=3)
     parser.add_argument("--cpus", type=int, default=2)
     args = parser.parse_args()
-    init_local(num_cpus=args.cpus, log_to_driver=False)
+    # Both pools exist at once (each idle while the other runs): logical CPUs for both.
+    init_local(num_cpus=2 * args.cpus, log_to_driver=False)
     obs_dim = vexlo.VectorEnv(1).single_observation_space.shape[0]
     policy = MLPPolicy(obs_dim)
     weights = policy.init_weights(0)
@@ -72,9 +77,7 @@ def main() -> None:
           f"steps, {args.cpus} CPUs, vexlo_core threads {vexlo_core.get_num_threads()}", flush=True)
     rows = []
     for i in range(args.repeat):
-        local = local_rate(policy, weights, args)
-        one, one_driver = pool_rate(policy, weights, args, 1)
-        two, two_driver = pool_rate(policy, weights, args, 2)
+        (local, one, two), (one_driver, two_driver) = throughput(policy, weights, args)
         recover = recovery_time(policy, weights, args)
         rows.append((local, one, two, one_driver, two_driver, recover))
         print(f"run {i + 1}: local {local / 1e3:6.0f} k/s | pool 1 shard {one / 1e3:6.0f} k/s "

@@ -23,7 +23,7 @@ from .local import LOOPBACK_ENV, init_local, use_loopback
 from .lockstep import LockstepVectorEnv
 from .policy import MLPPolicy, policy_key, step_uniforms
 from .pool import Batch, RolloutPool, ShardLost
-from .shard import ReplayMismatch, Shard
+from .shard import OutOfStep, ReplayMismatch, Shard
 
-__all__ = ["LOOPBACK_ENV", "Batch", "LockstepVectorEnv", "MLPPolicy", "ReplayMismatch", "RolloutPool",
+__all__ = ["LOOPBACK_ENV", "Batch", "LockstepVectorEnv", "MLPPolicy", "OutOfStep", "ReplayMismatch", "RolloutPool",
            "Shard", "ShardLost", "init_local", "use_loopback", "policy_key", "step_uniforms"]

@@ -15,7 +15,7 @@ import ray
 from ray.exceptions import (ActorUnavailableError, GetTimeoutError, ObjectLostError,
                             OwnerDiedError, RayActorError, RayTaskError)
 
-from .shard import BatchPolicy, ReplayMismatch, Shard
+from .shard import BatchPolicy, OutOfStep, ReplayMismatch, Shard
 
 #: What a dead actor process or a removed node looks like to the driver.
 _LOST = (RayActorError, ActorUnavailableError, ObjectLostError, OwnerDiedError)
@@ -218,6 +218,10 @@ class RolloutPool:
             part = ray.get(log.in_flight[0][1])
         except _LOST as err:
             part = self._recover(s, rollout, err)
+        except RayTaskError as err:
+            if not isinstance(err.cause, OutOfStep):
+                raise
+            part = self._recover(s, rollout, err)
         log.in_flight.popleft()
         return part
 
@@ -244,7 +248,9 @@ class RolloutPool:
             except RayTaskError as failed:
                 if isinstance(failed.cause, ReplayMismatch):
                     raise ShardLost(f"shard {s} could not be restored: {failed.cause}") from failed
-                raise
+                if not isinstance(failed.cause, OutOfStep):
+                    raise
+                err = failed
         raise ShardLost(f"shard {s} (environments {self.slices[s][0]}..{self.slices[s][1] - 1}) died "
                         f"{self.max_restarts + 1} times while recovering rollout {rollout}: {err}") from err
 

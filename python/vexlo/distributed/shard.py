@@ -22,6 +22,11 @@ class ReplayMismatch(RuntimeError):
     """A replayed rollout ended in other states than the original one."""
 
 
+class OutOfStep(RuntimeError):
+    """A shard was asked for another rollout than its next one: a call sent
+    before its actor died ran on the restarted actor."""
+
+
 class Shard:
     """``n_envs`` environments of a ``vexlo.VectorEnv`` numbered from
     ``env_offset``, reset with ``seed``, and the policy that drives them.
@@ -58,7 +63,7 @@ class Shard:
         With ``keep_state`` the shard's whole state after the rollout comes too.
         """
         if rollout != self.rollouts:
-            raise RuntimeError(f"shard at rollout {self.rollouts} was asked for rollout {rollout}")
+            raise OutOfStep(f"shard at rollout {self.rollouts} was asked for rollout {rollout}")
         T, n = self.rollout_len, len(self.index)
         obs = np.empty((T, *self.obs.shape), dtype=self.obs.dtype)
         actions: Optional[np.ndarray] = None

@@ -2,6 +2,7 @@
 environments are split, exact recovery of killed shards, back-pressure, and
 Ray on loopback only."""
 
+import functools
 import os
 import signal
 import subprocess
@@ -31,7 +32,7 @@ def local_ray():
 
 def weights_for(rollout):
     """The learner's schedule: new weights before rollouts 2 and 4."""
-    return POLICY.init_weights(0 if rollout < 2 else 1 if rollout < 4 else 2)
+    return POLICY.init_weights(version_of(rollout, 1))
 
 
 def run_pool(n_shards, rollouts=7, disturb=None, **options):
@@ -51,18 +52,22 @@ def run_pool(n_shards, rollouts=7, disturb=None, **options):
     return batches, recoveries
 
 
-@pytest.fixture(scope="module")
-def single_process():
-    """The same schedule on one vexlo.VectorEnv in this process. Two rollouts
-    are in flight: rollout r is submitted, with the newest weights, when
-    rollout r - 1 is asked for."""
+def version_of(rollout, in_flight=2):
+    """Rollout r is submitted, with the newest weights, when rollout
+    r - in_flight + 1 is asked for."""
+    return sum(1 for r in (2, 4) if r <= max(rollout - in_flight + 1, 0))
+
+
+@functools.lru_cache(maxsize=None)
+def single_process(in_flight=2):
+    """The same schedule on one vexlo.VectorEnv in this process."""
     env = vexlo.VectorEnv(N, **ENV)
     obs, _ = env.reset(seed=SEED)
     key, index = policy_key(SEED), np.arange(N, dtype=np.uint64)
     done = np.zeros(N, bool)
     out = []
     for r in range(7):
-        w = weights_for(max(r - 1, 0))
+        w = POLICY.init_weights(version_of(r, in_flight))
         b = {k: [] for k in ("obs", "actions", "rewards", "terminations", "truncations", "resets", "logp")}
         for t in range(T):
             a, extra = POLICY(w, obs, index, r * T + t, key)
@@ -77,11 +82,9 @@ def single_process():
     return out
 
 
-VERSIONS = [0, 0, 0, 1, 1, 2, 2]
-
-
-def assert_same_batches(batches, expected):
-    assert [b.version for b in batches] == VERSIONS[:len(batches)]
+def assert_same_batches(batches, in_flight=2):
+    expected = single_process(in_flight)
+    assert [b.version for b in batches] == [version_of(r, in_flight) for r in range(len(batches))]
     for b, e in zip(batches, expected):
         for name in FIELDS:
             got, want = getattr(b, name), e[name]
@@ -105,31 +108,40 @@ def test_policy_rows_do_not_depend_on_the_batch_around_them():
 
 
 @pytest.mark.parametrize("n_shards", [1, 2, 3])
-def test_any_split_collects_the_single_process_batches(single_process, n_shards):
+def test_any_split_collects_the_single_process_batches(n_shards):
     batches, recoveries = run_pool(n_shards)
     assert recoveries == 0
     assert batches[0].obs.shape == (T, N, POLICY.obs_dim)
     assert batches[-1].resets.any() and batches[-1].truncations.any()
-    assert_same_batches(batches, single_process)
+    assert_same_batches(batches)
 
 
 def kill_at(rollout, how):
     def disturb(pool, r):
-        if r == rollout:
-            if how == "ray.kill":
-                ray.kill(pool.shards[1], no_restart=False)
-            else:
-                os.kill(pool.shard_pids()[0], signal.SIGKILL)
+        if r != rollout:
+            return
+        if how == "ray.kill":
+            ray.kill(pool.shards[1], no_restart=False)
+            return
+        os.kill(pool.shard_pids()[0], signal.SIGKILL)
+        # Let Ray restart the actor before the pool notices: the next rollout
+        # then reaches a fresh actor instead of failing.
+        while True:
+            try:
+                return ray.get(pool.shards[0].ping.remote())
+            except (ray.exceptions.RayActorError, ray.exceptions.ActorUnavailableError):
+                pass
     return disturb
 
 
-@pytest.mark.parametrize("how", ["ray.kill", "SIGKILL"])
-def test_a_killed_shard_is_restored_and_the_batches_do_not_change(single_process, how):
+@pytest.mark.parametrize("how,in_flight", [("ray.kill", 2), ("SIGKILL", 3)])
+def test_a_killed_shard_is_restored_and_the_batches_do_not_change(how, in_flight):
     # The state is kept after rollout 2; the kill comes after new weights,
-    # so the replay needs the older ones.
-    batches, recoveries = run_pool(2, disturb=kill_at(4, how), checkpoint_every=3)
+    # so the replay needs the older ones. Rollouts sent to the dead actor
+    # may reach the restarted one, which must refuse them.
+    batches, recoveries = run_pool(2, disturb=kill_at(4, how), checkpoint_every=3, max_in_flight=in_flight)
     assert recoveries >= 1
-    assert_same_batches(batches, single_process)
+    assert_same_batches(batches, in_flight)
 
 
 def test_a_shard_that_cannot_come_back_raises():
