@@ -69,8 +69,9 @@ class LockstepVectorEnv(gym.vector.VectorEnv):
         bounds = [num_envs * i // n_shards for i in range(n_shards + 1)]
         self.slices = list(zip(bounds[:-1], bounds[1:]))
         self.sizes = [b - a for a, b in self.slices]
-        actor = ray.remote(_EnvActor).options(num_cpus=cpus_per_shard, **(actor_options or {}))
-        self.shards = [actor.remote(b - a, a, env_kwargs) for a, b in self.slices]
+        # Ray's actor handles are not typed usefully: Any.
+        actor: Any = ray.remote(_EnvActor).options(num_cpus=cpus_per_shard, **(actor_options or {}))
+        self.shards: List[Any] = [actor.remote(b - a, a, env_kwargs) for a, b in self.slices]
         obs_space, act_space, metadata = ray.get(self.shards[0].spaces.remote())
         self.num_envs = int(num_envs)
         self.metadata = metadata

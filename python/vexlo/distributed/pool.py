@@ -12,6 +12,7 @@ from typing import Any, Deque, Dict, Iterator, List, Optional, Tuple
 
 import numpy as np
 import ray
+import vexlo_core
 from ray.exceptions import (ActorUnavailableError, GetTimeoutError, ObjectLostError,
                             OwnerDiedError, RayActorError, RayTaskError)
 
@@ -67,12 +68,16 @@ class Batch:
 class _ShardActor(Shard):
     """A shard whose engine runs on exactly the CPUs Ray gave its actor."""
 
-    def __init__(self, *args: Any, **kwargs: Any) -> None:
+    def __init__(self, n_envs: int, env_offset: int, seed: int, policy: BatchPolicy, rollout_len: int,
+                 env_kwargs: Optional[Dict[str, Any]]) -> None:
         cpus = ray.get_runtime_context().get_assigned_resources().get("CPU", 1.0)
-        super().__init__(*args, num_threads=max(1, int(cpus)), **kwargs)
+        super().__init__(n_envs, env_offset, seed, policy, rollout_len, env_kwargs, num_threads=max(1, int(cpus)))
 
     def pid(self) -> int:
         return os.getpid()
+
+    def threads(self) -> int:
+        return int(vexlo_core.get_num_threads())
 
     def node_id(self) -> str:
         return ray.get_runtime_context().get_node_id()
@@ -124,9 +129,11 @@ class RolloutPool:
         self.n_envs, self.rollout_len = int(n_envs), int(rollout_len)
         self.max_in_flight, self.checkpoint_every = int(max_in_flight), int(checkpoint_every)
         self.max_restarts, self.recovery_timeout = int(max_restarts), float(recovery_timeout)
-        actor = ray.remote(_ShardActor).options(num_cpus=cpus_per_shard, max_restarts=max_restarts,
+        # Ray's actor handles are not typed usefully: Any.
+        actor: Any = ray.remote(_ShardActor).options(num_cpus=cpus_per_shard, max_restarts=max_restarts,
                                                max_task_retries=0, **(actor_options or {}))
-        self.shards = [actor.remote(b - a, a, seed, policy, rollout_len, env_kwargs) for a, b in self.slices]
+        self.shards: List[Any] = [actor.remote(b - a, a, seed, policy, rollout_len, env_kwargs)
+                                  for a, b in self.slices]
         self._logs = [_ShardLog() for _ in self.shards]
         self.version = -1
         self._weights: Dict[int, Any] = {}

@@ -84,7 +84,7 @@ class Shard:
             np.logical_or(terminations[t], truncations[t], out=self.prev_done)
             self.step += 1
         self.rollouts += 1
-        out = {"obs": obs, "actions": actions, "rewards": rewards, "terminations": terminations,
+        out: Dict[str, Any] = {"obs": obs, "actions": actions, "rewards": rewards, "terminations": terminations,
                "truncations": truncations, "resets": resets, "extras": extras,
                "last_obs": self.obs.copy(), "digest": self.env.core.digest(), "version": version,
                "rollout": rollout}

@@ -37,9 +37,10 @@ def weights_for(rollout):
 
 def run_pool(n_shards, rollouts=7, disturb=None, **options):
     pool = RolloutPool(N, n_shards, SEED, POLICY, T, weights_for(0), env_kwargs=ENV,
-                       cpus_per_shard=2 / max(2, n_shards), **options)
+                       cpus_per_shard=2 / n_shards if n_shards <= 2 else 0.5, **options)
     batches = []
     try:
+        threads = ray.get([s.threads.remote() for s in pool.shards])
         for r in range(rollouts):
             if r in (2, 4):
                 pool.set_weights(weights_for(r))
@@ -49,7 +50,7 @@ def run_pool(n_shards, rollouts=7, disturb=None, **options):
     finally:
         recoveries = pool.recoveries
         pool.close()
-    return batches, recoveries
+    return batches, recoveries, threads
 
 
 def version_of(rollout, in_flight=2):
@@ -109,8 +110,10 @@ def test_policy_rows_do_not_depend_on_the_batch_around_them():
 
 @pytest.mark.parametrize("n_shards", [1, 2, 3])
 def test_any_split_collects_the_single_process_batches(n_shards):
-    batches, recoveries = run_pool(n_shards)
+    batches, recoveries, threads = run_pool(n_shards)
     assert recoveries == 0
+    # Each engine runs on the CPUs its actor was given (a part counts as one).
+    assert threads == [max(1, 2 // n_shards)] * n_shards
     assert batches[0].obs.shape == (T, N, POLICY.obs_dim)
     assert batches[-1].resets.any() and batches[-1].truncations.any()
     assert_same_batches(batches)
@@ -139,7 +142,7 @@ def test_a_killed_shard_is_restored_and_the_batches_do_not_change(how, in_flight
     # The state is kept after rollout 2; the kill comes after new weights,
     # so the replay needs the older ones. Rollouts sent to the dead actor
     # may reach the restarted one, which must refuse them.
-    batches, recoveries = run_pool(2, disturb=kill_at(4, how), checkpoint_every=3, max_in_flight=in_flight)
+    batches, recoveries, _ = run_pool(2, disturb=kill_at(4, how), checkpoint_every=3, max_in_flight=in_flight)
     assert recoveries >= 1
     assert_same_batches(batches, in_flight)
 
