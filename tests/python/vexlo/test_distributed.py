@@ -6,6 +6,7 @@ import functools
 import os
 import signal
 import subprocess
+import time
 
 import numpy as np
 import pytest
@@ -129,11 +130,12 @@ def kill_at(rollout, how):
         os.kill(pool.shard_pids()[0], signal.SIGKILL)
         # Let Ray restart the actor before the pool notices: the next rollout
         # then reaches a fresh actor instead of failing.
-        while True:
+        for _ in range(100):
             try:
-                return ray.get(pool.shards[0].ping.remote())
+                return ray.get(pool.shards[0].ping.remote(), timeout=30)
             except (ray.exceptions.RayActorError, ray.exceptions.ActorUnavailableError):
-                pass
+                time.sleep(0.1)
+        raise AssertionError("the killed actor did not restart")
     return disturb
 
 
