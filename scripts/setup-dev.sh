@@ -10,7 +10,7 @@ set -euo pipefail
 export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 cd "$(dirname "$0")/.."
 
-debian_packages=(libgtest-dev clang libclang-rt-14-dev nlohmann-json3-dev xvfb)
+debian_packages=(libgtest-dev clang libclang-rt-14-dev nlohmann-json3-dev xvfb iproute2)
 missing=()
 for pkg in "${debian_packages[@]}"; do
   dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
