@@ -122,7 +122,7 @@ BatchStatus Batch::step(StridedView<std::int64_t, 3> actions, std::int8_t* score
     std::fill(scored, scored + n, NO_GOAL);
     WorkerPool& pool = shared_pool();
     const std::size_t width = lane_width();
-    WorkspaceLease workspace(b.workspace, b.worlds[0], pool.participants());
+    WorkspaceLease workspace(b.workspace, b.worlds[0], pool.participants(), width);
     StepTask task{b.worlds.data(), n, &actions, scored, static_cast<std::size_t>(b.n_players),
                   b.tick_skip, width, workspace.get()};
     pool.parallel_for(group_count(n, width), task);
@@ -134,8 +134,8 @@ bool Batch::rollout(std::uint64_t n_steps, StopCheck stop) {
     State& b = *s_;
     const std::size_t n = b.worlds.size();
     WorkerPool& pool = shared_pool();
-    WorkspaceLease workspace(b.workspace, b.worlds[0], pool.participants());
     const std::size_t width = lane_width();
+    WorkspaceLease workspace(b.workspace, b.worlds[0], pool.participants(), width);
     const std::uint64_t chunk = rollout_chunk_steps(n);
     for (std::uint64_t done = 0; done < n_steps;) {
         BenchTask task{b.worlds.data(), n, std::min(chunk, n_steps - done), width, workspace.get()};
