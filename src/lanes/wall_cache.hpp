@@ -69,6 +69,11 @@ struct KeyedBox {
     ClearBox box;
 };
 
+// Whether every lane's disc has the box's key.
+inline bool has_key(const DiscLanes& d, const KeyedBox& k) {
+    return all((d.radius == k.radius) & (d.group == k.group) & (d.mask == k.mask));
+}
+
 // Whether every lane's disc has the box's key and lies inside it, so that
 // testing it against the walls would change nothing.
 inline bool inside(const DiscLanes& d, const KeyedBox& k) {
@@ -88,14 +93,21 @@ struct WallCache {
     std::span<const SegmentConst> segment_consts;
 
     // Clear boxes found so far, per radius and pair of collision bits.
-    std::array<KeyedBox, 16> boxes{};
+    static constexpr std::size_t N_BOXES = 16;
+    std::array<KeyedBox, N_BOXES> boxes{};
     std::size_t n_boxes = 0;
+    // Per box, in stadium order, the planes and segments whose collision bits
+    // meet the box's key: the only ones a disc with that key can touch.
+    std::vector<std::uint32_t> keyed_planes, keyed_segments;
+    std::array<std::uint32_t, N_BOXES> n_keyed_planes{}, n_keyed_segments{};
 
     explicit WallCache(const Walls& w)
         : planes(w.planes),
           segments(w.segments),
           plane_consts(w.plane_consts),
-          segment_consts(w.segment_consts) {}
+          segment_consts(w.segment_consts),
+          keyed_planes(N_BOXES * w.planes.size()),
+          keyed_segments(N_BOXES * w.segments.size()) {}
 
     // Whether w's walls have the shape of these: the caller promises that
     // w's geometry is a copy of theirs; this catches only a different shape.
@@ -117,8 +129,31 @@ struct WallCache {
         }
         // Masks change at kickoffs and goals, so only a handful of keys recur.
         if (n_boxes == boxes.size()) n_boxes = 0;
-        boxes[n_boxes] = {radius, group, mask, find_clear_box(planes, segments, radius, group, mask)};
-        return boxes[n_boxes++];
+        const std::size_t at = n_boxes++;
+        boxes[at] = {radius, group, mask, find_clear_box(planes, segments, radius, group, mask)};
+        std::uint32_t n = 0;
+        for (std::size_t i = 0; i < planes.size(); ++i) {
+            if (flag::collides(group, mask, planes[i].c_group, planes[i].c_mask))
+                keyed_planes[at * planes.size() + n++] = static_cast<std::uint32_t>(i);
+        }
+        n_keyed_planes[at] = n;
+        n = 0;
+        for (std::size_t i = 0; i < segments.size(); ++i) {
+            if (flag::collides(group, mask, segments[i].c_group, segments[i].c_mask))
+                keyed_segments[at * segments.size() + n++] = static_cast<std::uint32_t>(i);
+        }
+        n_keyed_segments[at] = n;
+        return boxes[at];
+    }
+
+    // The planes and segments that box_for's `k` keeps (see keyed_planes).
+    std::span<const std::uint32_t> planes_of(const KeyedBox& k) const {
+        const std::size_t at = static_cast<std::size_t>(&k - boxes.data());
+        return {keyed_planes.data() + at * planes.size(), n_keyed_planes[at]};
+    }
+    std::span<const std::uint32_t> segments_of(const KeyedBox& k) const {
+        const std::size_t at = static_cast<std::size_t>(&k - boxes.data());
+        return {keyed_segments.data() + at * segments.size(), n_keyed_segments[at]};
     }
 };
 
