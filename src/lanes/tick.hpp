@@ -65,6 +65,19 @@ void player_inputs(TickLanes& s, std::size_t first_player, std::size_t p, bool f
     K.vy = K.vy + (first_set ? P.dir_y_first : P.dir_y_second) * accel;
 }
 
+// The walls of k's key from the combined index `from` on (planes first,
+// then segments), in stadium order.
+void walls_from(DiscLanes& a, i64v movable, const WallCache& walls, const KeyedBox& k,
+                std::size_t from) {
+    const std::size_t n_planes = walls.plane_consts.size();
+    for (std::uint32_t w : walls.planes_of(k)) {
+        if (w >= from) disc_plane(a, movable, walls.plane_consts[w]);
+    }
+    for (std::uint32_t w : walls.segments_of(k)) {
+        if (n_planes + w >= from) disc_segment(a, movable, walls.segment_consts[w]);
+    }
+}
+
 // The collision pass, as the scalar collide.
 void collide(TickLanes& s) {
     const std::size_t n = s.discs.size();
@@ -80,11 +93,30 @@ void collide(TickLanes& s) {
             for (const SegmentConst& sc : walls.segment_consts) disc_segment(a, movable, sc);
             continue;
         }
+        // Every lane has the key: the walls whose bits do not meet it would
+        // be skipped in every lane by their own test.
         if (inside(a, k)) continue;
-        // Every lane has the key: the walls whose bits do not meet it are
-        // skipped in every lane by their own test.
-        for (std::uint32_t w : walls.planes_of(k)) disc_plane(a, movable, walls.plane_consts[w]);
-        for (std::uint32_t w : walls.segments_of(k)) disc_segment(a, movable, walls.segment_consts[w]);
+        const std::size_t cell = walls.grid->on ? walls.shared_cell(a) : WallGrid::CELLS;
+        if (cell == WallGrid::CELLS) {
+            walls_from(a, movable, walls, k, 0);
+            continue;
+        }
+        // So would those that cannot reach the cell, as long as every lane's
+        // disc stays in it: a contact that pushes one out leaves the walls
+        // after it to be tested in full.
+        const std::size_t n_planes = walls.plane_consts.size();
+        for (std::uint64_t near = walls.near(k, cell); near != 0; near &= near - 1) {
+            const std::size_t w = static_cast<std::size_t>(std::countr_zero(near));
+            if (w < n_planes) {
+                disc_plane(a, movable, walls.plane_consts[w]);
+            } else {
+                disc_segment(a, movable, walls.segment_consts[w - n_planes]);
+            }
+            if (!walls.in_cell(a, cell)) {
+                walls_from(a, movable, walls, k, w + 1);
+                break;
+            }
+        }
     }
 }
 
