@@ -13,9 +13,12 @@ ticks; the script checks at the end that they agree bit for bit.
 
 --varied first plays a few hundred random ticks, so that the lanes of a
 group hold different states (a fresh batch has N copies of one kickoff).
---scaling also compares one worker with two at the default width, in turns.
+--scaling also compares one worker with two at the default width, in turns,
+with the ticks per CPU-second and the processors the process kept busy: on a
+shared machine two workers can only be as fast as the processors left to them.
 """
 import argparse
+import resource
 import statistics
 import time
 
@@ -47,10 +50,18 @@ def make_env(n_envs, red, blue, varied):
     return env
 
 
-def timed_rollout(env, steps):
+def timed_rollout(env, steps, cpu=None):
+    """Ticks per second; with a list `cpu`, also appends ticks per CPU-second
+    and how many processors the process kept busy meanwhile."""
+    used = resource.getrusage(resource.RUSAGE_SELF)
     start = time.perf_counter()
     ticks = env.rollout_bench(steps)
-    return ticks / (time.perf_counter() - start)
+    wall = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_SELF)
+    busy = (after.ru_utime - used.ru_utime) + (after.ru_stime - used.ru_stime)
+    if cpu is not None:
+        cpu.append((ticks / busy, busy / wall))
+    return ticks / wall
 
 
 def width_table(args, widths):
@@ -87,17 +98,25 @@ def scaling_table(args):
             steps = max(2, args.ticks // n)
             env = make_env(n, red, blue, args.varied)
             rates = {1: [], 2: []}
+            cpu = {1: [], 2: []}
             for threads in (1, 2):
                 vexlo_core.set_num_threads(threads)
                 env.rollout_bench(2)
             for _ in range(args.rounds):
                 for threads in (1, 2):
                     vexlo_core.set_num_threads(threads)
-                    rates[threads].append(timed_rollout(env, steps))
+                    env.rollout_bench(2)  # the new pool's threads started
+                    rates[threads].append(timed_rollout(env, steps, cpu[threads]))
             one, two = statistics.median(rates[1]), statistics.median(rates[2])
             ratios = sorted(b / a for a, b in zip(rates[1], rates[2]))
+            # Ticks per CPU-second tell the pool's own cost apart from a
+            # machine whose other processes leave it less than two processors.
+            per_cpu = {t: statistics.median(c[0] for c in cpu[t]) / 1e6 for t in (1, 2)}
+            busy = {t: statistics.median(c[1] for c in cpu[t]) for t in (1, 2)}
             print(f"{red}v{blue} N={n:5d}  1 worker {one / 1e6:6.2f} M/s  2 workers {two / 1e6:6.2f} M/s"
-                  f"  x{two / one:.2f} (per round x{ratios[0]:.2f}-x{ratios[-1]:.2f})", flush=True)
+                  f"  x{two / one:.2f} (per round x{ratios[0]:.2f}-x{ratios[-1]:.2f});"
+                  f"  per CPU-second {per_cpu[1]:.2f} / {per_cpu[2]:.2f} M,"
+                  f" processors busy {busy[1]:.2f} / {busy[2]:.2f}", flush=True)
     vexlo_core.set_num_threads(0)
 
 
