@@ -50,6 +50,7 @@ struct WallGrid {
     static constexpr std::size_t NX = 16, NY = 8, CELLS = NX * NY, MAX_WALLS = 64;
     bool on = false;
     double x0 = 0.0, y0 = 0.0, cell_w = 0.0, cell_h = 0.0;
+    double per_w = 0.0, per_h = 0.0;  // 1 / cell_w and 1 / cell_h
     std::array<ClearBox, CELLS> cells{};
 
     WallGrid(std::span<const Plane> planes, std::span<const Segment> segments) {
@@ -66,8 +67,10 @@ struct WallGrid {
         const double spare = std::max(hi_x - lo_x, hi_y - lo_y) * 0.25;
         x0 = lo_x - spare, y0 = lo_y - spare;
         cell_w = (hi_x - lo_x + 2 * spare) / NX, cell_h = (hi_y - lo_y + 2 * spare) / NY;
+        per_w = 1.0 / cell_w, per_h = 1.0 / cell_h;
         on = std::isfinite(x0) && std::isfinite(y0) && std::isfinite(cell_w) &&
-             std::isfinite(cell_h) && cell_w > 0.0 && cell_h > 0.0;
+             std::isfinite(cell_h) && cell_w > 0.0 && cell_h > 0.0 && std::isfinite(per_w) &&
+             std::isfinite(per_h);
         for (std::size_t cy = 0; cy < NY; ++cy) {
             for (std::size_t cx = 0; cx < NX; ++cx) {
                 cells[cy * NX + cx] = {x0 + cell_w * static_cast<double>(cx),
@@ -78,9 +81,11 @@ struct WallGrid {
         }
     }
 
-    // The cell of a point, or CELLS outside the grid (or for a NaN).
+    // The cell a point is probably in (rounding may pick a neighbour, which
+    // the caller's test of the cell's box then refuses), or CELLS outside the
+    // grid (or for a NaN).
     std::size_t cell_of(double x, double y) const {
-        const double fx = (x - x0) / cell_w, fy = (y - y0) / cell_h;
+        const double fx = (x - x0) * per_w, fy = (y - y0) * per_h;
         if (!on || !(fx >= 0.0 && fx < NX && fy >= 0.0 && fy < NY)) return CELLS;
         return static_cast<std::size_t>(fy) * NX + static_cast<std::size_t>(fx);
     }
