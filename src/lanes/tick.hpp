@@ -96,23 +96,26 @@ void collide(TickLanes& s) {
         // Every lane has the key: the walls whose bits do not meet it would
         // be skipped in every lane by their own test.
         if (inside(a, k)) continue;
+        // So would those that cannot reach the cell of the grid that each
+        // lane's disc lies in (most often the same for all), as long as
+        // every lane's disc stays in its cell: a contact that pushes one out
+        // leaves the walls after it to be tested in full.
         const std::size_t cell = walls.grid->on ? walls.shared_cell(a) : WallGrid::CELLS;
-        if (cell == WallGrid::CELLS) {
+        WallCache::LaneCells spread{};
+        if (cell == WallGrid::CELLS && !(walls.grid->on && walls.lane_cells(a, k, spread))) {
             walls_from(a, movable, walls, k, 0);
             continue;
         }
-        // So would those that cannot reach the cell, as long as every lane's
-        // disc stays in it: a contact that pushes one out leaves the walls
-        // after it to be tested in full.
         const std::size_t n_planes = walls.plane_consts.size();
-        for (std::uint64_t near = walls.near(k, cell); near != 0; near &= near - 1) {
+        for (std::uint64_t near = cell != WallGrid::CELLS ? walls.near(k, cell) : spread.near;
+             near != 0; near &= near - 1) {
             const std::size_t w = static_cast<std::size_t>(std::countr_zero(near));
             if (w < n_planes) {
                 disc_plane(a, movable, walls.plane_consts[w]);
             } else {
                 disc_segment(a, movable, walls.segment_consts[w - n_planes]);
             }
-            if (!walls.in_cell(a, cell)) {
+            if (!(cell != WallGrid::CELLS ? walls.in_cell(a, cell) : spread.hold(a))) {
                 walls_from(a, movable, walls, k, w + 1);
                 break;
             }

@@ -225,6 +225,30 @@ struct WallCache {
         return c != WallGrid::CELLS && in_cell(d, c) ? c : WallGrid::CELLS;
     }
 
+    // Each lane's cell, for discs whose lanes are spread over several.
+    struct LaneCells {
+        f64v x0, y0, x1, y1;  // each lane's cell
+        std::uint64_t near;   // the walls near any of them
+        // Whether every lane's disc lies strictly inside its own cell.
+        bool hold(const DiscLanes& d) const {
+            return all((d.px > x0) & (d.px < x1) & (d.py > y0) & (d.py < y1));
+        }
+    };
+
+    // Each lane's cell and the walls near any of them for box_for's `k`;
+    // false when some lane's disc is in none.
+    bool lane_cells(const DiscLanes& d, const KeyedBox& k, LaneCells& out) const {
+        out.near = 0;
+        for (std::size_t l = 0; l < W; ++l) {
+            const std::size_t c = grid->cell_of(d.px[l], d.py[l]);
+            if (c == WallGrid::CELLS) return false;
+            const ClearBox& b = grid->cells[c];
+            out.x0[l] = b.x0, out.y0[l] = b.y0, out.x1[l] = b.x1, out.y1[l] = b.y1;
+            out.near |= near(k, c);
+        }
+        return out.hold(d);
+    }
+
     // The walls near cell c for box_for's `k`, as walls_near's bits.
     std::uint64_t near(const KeyedBox& k, std::size_t c) const {
         return near_walls[static_cast<std::size_t>(&k - boxes.data()) * WallGrid::CELLS + c];
