@@ -241,8 +241,13 @@ struct WallCache {
     // its key. False when some lane's disc is in neither.
     bool lane_cells(const DiscLanes& d, LaneCells& out) {
         out.near = 0;
+        const KeyedBox* last = nullptr;  // neighbouring lanes mostly share a key
         for (std::size_t l = 0; l < W; ++l) {
-            const KeyedBox& k = box_for(d.radius[l], d.group[l], d.mask[l]);
+            const double radius = d.radius[l];
+            const std::int64_t group = d.group[l], mask = d.mask[l];
+            if (last == nullptr || !(last->radius == radius && last->group == group && last->mask == mask))
+                last = &box_for(radius, group, mask);
+            const KeyedBox& k = *last;
             ClearBox b = k.box;
             if (b.empty() || !b.contains(Vec2{d.px[l], d.py[l]})) {
                 const std::size_t c = grid->cell_of(d.px[l], d.py[l]);
