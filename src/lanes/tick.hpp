@@ -65,56 +65,16 @@ void player_inputs(TickLanes& s, std::size_t first_player, std::size_t p, bool f
     K.vy = K.vy + (first_set ? P.dir_y_first : P.dir_y_second) * accel;
 }
 
-// The walls from the combined index `from` on (planes first, then
-// segments), in stadium order: those of k's key, or all without a key.
-void walls_from(DiscLanes& a, i64v movable, const WallCache& walls, const KeyedBox* k,
+// The walls of k's key from the combined index `from` on (planes first,
+// then segments), in stadium order.
+void walls_from(DiscLanes& a, i64v movable, const WallCache& walls, const KeyedBox& k,
                 std::size_t from) {
     const std::size_t n_planes = walls.plane_consts.size();
-    if (k == nullptr) {
-        for (std::size_t w = from; w < n_planes; ++w) disc_plane(a, movable, walls.plane_consts[w]);
-        for (std::size_t w = from > n_planes ? from - n_planes : 0; w < walls.segment_consts.size(); ++w)
-            disc_segment(a, movable, walls.segment_consts[w]);
-        return;
-    }
-    for (std::uint32_t w : walls.planes_of(*k)) {
+    for (std::uint32_t w : walls.planes_of(k)) {
         if (w >= from) disc_plane(a, movable, walls.plane_consts[w]);
     }
-    for (std::uint32_t w : walls.segments_of(*k)) {
+    for (std::uint32_t w : walls.segments_of(k)) {
         if (n_planes + w >= from) disc_segment(a, movable, walls.segment_consts[w]);
-    }
-}
-
-// The walls of the collision pass for disc `a`. A wall that a lane's disc
-// cannot touch changes nothing in that lane: one whose bits do not meet the
-// lane's key, or, while the disc stays where it is, one that does not reach
-// the lane's clear box or grid cell. Only the walls that some lane may touch
-// are tested; a contact that pushes a lane's disc out of its box or cell
-// leaves the walls after it to be tested in full.
-void collide_walls(DiscLanes& a, i64v movable, WallCache& walls) {
-    const KeyedBox& k = walls.box_for(a);
-    const bool one_key = has_key(a, k);
-    if (one_key && inside(a, k)) return;
-    const std::size_t cell = one_key && walls.grid->on ? walls.shared_cell(a) : WallGrid::CELLS;
-    WallCache::LaneCells spread{};
-    if (cell == WallGrid::CELLS && !(walls.grid->on && walls.lane_cells(a, spread))) {
-        walls_from(a, movable, walls, one_key ? &k : nullptr, 0);
-        return;
-    }
-    // lane_cells may have replaced k's slot: from here on only by value.
-    const std::uint64_t near = cell != WallGrid::CELLS ? walls.near(k, cell) : spread.near;
-    const KeyedBox* rest = cell != WallGrid::CELLS ? &k : nullptr;
-    const std::size_t n_planes = walls.plane_consts.size();
-    for (std::uint64_t left = near; left != 0; left &= left - 1) {
-        const std::size_t w = static_cast<std::size_t>(std::countr_zero(left));
-        if (w < n_planes) {
-            disc_plane(a, movable, walls.plane_consts[w]);
-        } else {
-            disc_segment(a, movable, walls.segment_consts[w - n_planes]);
-        }
-        if (!(cell != WallGrid::CELLS ? walls.in_cell(a, cell) : spread.hold(a))) {
-            walls_from(a, movable, walls, rest, w + 1);
-            return;
-        }
     }
 }
 
@@ -125,7 +85,38 @@ void collide(TickLanes& s) {
         DiscLanes& a = s.discs[i];
         for (std::uint32_t j : s.partners_of(i)) disc_disc(a, s.discs[j], splat(std::int64_t{-1}));
         const i64v movable = a.inv_mass != 0.0;
-        if (any(movable)) collide_walls(a, movable, s.walls);
+        if (!any(movable)) continue;
+        WallCache& walls = s.walls;
+        const KeyedBox& k = walls.box_for(a);
+        if (!has_key(a, k)) {
+            for (const PlaneConst& pc : walls.plane_consts) disc_plane(a, movable, pc);
+            for (const SegmentConst& sc : walls.segment_consts) disc_segment(a, movable, sc);
+            continue;
+        }
+        // Every lane has the key: the walls whose bits do not meet it would
+        // be skipped in every lane by their own test.
+        if (inside(a, k)) continue;
+        const std::size_t cell = walls.grid->on ? walls.shared_cell(a) : WallGrid::CELLS;
+        if (cell == WallGrid::CELLS) {
+            walls_from(a, movable, walls, k, 0);
+            continue;
+        }
+        // So would those that cannot reach the cell, as long as every lane's
+        // disc stays in it: a contact that pushes one out leaves the walls
+        // after it to be tested in full.
+        const std::size_t n_planes = walls.plane_consts.size();
+        for (std::uint64_t near = walls.near(k, cell); near != 0; near &= near - 1) {
+            const std::size_t w = static_cast<std::size_t>(std::countr_zero(near));
+            if (w < n_planes) {
+                disc_plane(a, movable, walls.plane_consts[w]);
+            } else {
+                disc_segment(a, movable, walls.segment_consts[w - n_planes]);
+            }
+            if (!walls.in_cell(a, cell)) {
+                walls_from(a, movable, walls, k, w + 1);
+                break;
+            }
+        }
     }
 }
 

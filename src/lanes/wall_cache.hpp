@@ -225,41 +225,6 @@ struct WallCache {
         return c != WallGrid::CELLS && in_cell(d, c) ? c : WallGrid::CELLS;
     }
 
-    // Where each lane's disc may move while only some walls are tested, for
-    // discs whose lanes have different keys or lie in different cells.
-    struct LaneCells {
-        f64v x0, y0, x1, y1;  // each lane's clear box or cell
-        std::uint64_t near;   // the walls near any lane's cell, for its key
-        // Whether every lane's disc lies strictly inside its own bounds.
-        bool hold(const DiscLanes& d) const {
-            return all((d.px > x0) & (d.px < x1) & (d.py > y0) & (d.py < y1));
-        }
-    };
-
-    // Lane by lane: the clear box of the lane's key if its disc lies in it
-    // (no wall near), else its cell of the grid and the walls near that for
-    // its key. False when some lane's disc is in neither.
-    bool lane_cells(const DiscLanes& d, LaneCells& out) {
-        out.near = 0;
-        const KeyedBox* last = nullptr;  // neighbouring lanes mostly share a key
-        for (std::size_t l = 0; l < W; ++l) {
-            const double radius = d.radius[l];
-            const std::int64_t group = d.group[l], mask = d.mask[l];
-            if (last == nullptr || !(last->radius == radius && last->group == group && last->mask == mask))
-                last = &box_for(radius, group, mask);
-            const KeyedBox& k = *last;
-            ClearBox b = k.box;
-            if (b.empty() || !b.contains(Vec2{d.px[l], d.py[l]})) {
-                const std::size_t c = grid->cell_of(d.px[l], d.py[l]);
-                if (c == WallGrid::CELLS) return false;
-                b = grid->cells[c];
-                out.near |= near(k, c);
-            }
-            out.x0[l] = b.x0, out.y0[l] = b.y0, out.x1[l] = b.x1, out.y1[l] = b.y1;
-        }
-        return out.hold(d);
-    }
-
     // The walls near cell c for box_for's `k`, as walls_near's bits.
     std::uint64_t near(const KeyedBox& k, std::size_t c) const {
         return near_walls[static_cast<std::size_t>(&k - boxes.data()) * WallGrid::CELLS + c];
