@@ -8,7 +8,7 @@ with every available processor, then the time per physics_step call at
 N = 1 and N = envs with tick_skip 8; last, the time per predict_ball call for
 offsets 1..64 on N = envs moving balls; then the median times of
 save_state, load_state and digest of N = envs Classic 1v1 environments in
-play.
+play. Lane widths against the scalar tick, in turns: bench/bench_lanes.py.
 """
 import argparse
 import os

@@ -58,8 +58,8 @@ bool Batch::predict(std::vector<std::uint64_t> offsets, double* out, StopCheck s
     const PredictionPlan plan = plan_prediction(std::move(offsets));
     Vec2* rows = reinterpret_cast<Vec2*>(out);
     WorkerPool& pool = shared_pool();
-    WorkspaceLease workspace(b.workspace, b.worlds[0], pool.participants());
     const std::size_t width = lane_width();
+    WorkspaceLease workspace(b.workspace, b.worlds[0], pool.participants(), width);
     // A long prediction runs in spans of ticks, the ball's motion carried
     // from one to the next; nothing outside the result changes, so it may
     // stop after any of them.

@@ -30,24 +30,30 @@ struct StepTask {
     std::size_t width;
     LaneWorkspace* workspace;
 
+    // Room for a group's inputs, left unset: setting all MAX_LANES *
+    // MAX_PLAYERS of them would cost a lone world's call more than its tick.
+    // Only the used ones are assigned, which starts their lives.
+    union InputRows {
+        InputRows() {}
+        PlayerInput rows[MAX_LANES][MAX_PLAYERS];
+    };
+
     void operator()(std::size_t participant, std::size_t group_begin,
                     std::size_t group_end) const noexcept {
         const StridedView<std::int64_t, 3>& a = *actions;
         for (std::size_t g = group_begin; g < group_end; ++g) {
             const std::size_t first = g * width;
             const std::size_t count = std::min(width, n_envs - first);
-            std::array<std::array<PlayerInput, MAX_PLAYERS>, MAX_LANES> inputs{};
+            InputRows in;
+            auto& inputs = in.rows;
             std::array<World*, MAX_LANES> group{};
             std::array<const PlayerInput*, MAX_LANES> per_env{};
             for (std::size_t l = 0; l < count; ++l) {
                 const std::size_t e = first + l;
-                for (std::size_t p = 0; p < n_players; ++p) {
-                    inputs[l][p].dx = a(e, p, 0);
-                    inputs[l][p].dy = a(e, p, 1);
-                    inputs[l][p].kick = a(e, p, 2);
-                }
+                for (std::size_t p = 0; p < n_players; ++p)
+                    inputs[l][p] = PlayerInput{a(e, p, 0), a(e, p, 1), a(e, p, 2)};
                 group[l] = &worlds[e];
-                per_env[l] = inputs[l].data();
+                per_env[l] = inputs[l];
             }
             step_lanes(LaneRun{group.data(), count, per_env.data(), per_env.data(), tick_skip,
                                true, scored + first, UNIFORM, workspace, participant});
@@ -122,7 +128,7 @@ BatchStatus Batch::step(StridedView<std::int64_t, 3> actions, std::int8_t* score
     std::fill(scored, scored + n, NO_GOAL);
     WorkerPool& pool = shared_pool();
     const std::size_t width = lane_width();
-    WorkspaceLease workspace(b.workspace, b.worlds[0], pool.participants());
+    WorkspaceLease workspace(b.workspace, b.worlds[0], pool.participants(), width);
     StepTask task{b.worlds.data(), n, &actions, scored, static_cast<std::size_t>(b.n_players),
                   b.tick_skip, width, workspace.get()};
     pool.parallel_for(group_count(n, width), task);
@@ -134,8 +140,8 @@ bool Batch::rollout(std::uint64_t n_steps, StopCheck stop) {
     State& b = *s_;
     const std::size_t n = b.worlds.size();
     WorkerPool& pool = shared_pool();
-    WorkspaceLease workspace(b.workspace, b.worlds[0], pool.participants());
     const std::size_t width = lane_width();
+    WorkspaceLease workspace(b.workspace, b.worlds[0], pool.participants(), width);
     const std::uint64_t chunk = rollout_chunk_steps(n);
     for (std::uint64_t done = 0; done < n_steps;) {
         BenchTask task{b.worlds.data(), n, std::min(chunk, n_steps - done), width, workspace.get()};

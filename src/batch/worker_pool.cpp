@@ -110,8 +110,12 @@ public:
     // noexcept: a mutex that cannot be locked here is a broken program, and
     // callers rely on this not failing once the pool exists.
     void run(std::size_t n, RangeFn fn, void* context) noexcept override {
+        if (n < 2) {  // nothing to share: the calling thread alone, without the lock
+            fn(context, 0, 0, n);
+            return;
+        }
         std::unique_lock<std::mutex> busy(run_mutex_, std::try_to_lock);
-        if (threads_.empty() || n < 2 || !busy.owns_lock()) {
+        if (threads_.empty() || !busy.owns_lock()) {
             fn(context, 0, 0, n);
             return;
         }

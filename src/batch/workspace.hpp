@@ -25,21 +25,23 @@ private:
 };
 
 // The working memory of one call, with a slot for every participant of the
-// pool, taken on the calling thread before the work is spread out: the
-// batch's own or, while another call on the batch has that (two predictions
-// at once, say), one made for this call alone. Throws std::bad_alloc.
+// pool, for lane groups of `width`, taken on the calling thread before the
+// work is spread out: the batch's own or, while another call on the batch
+// has that (two predictions at once, say), one made for this call alone.
+// Throws std::bad_alloc.
 class WorkspaceLease {
 public:
-    WorkspaceLease(BatchWorkspace& owner, const World& batch_template, std::size_t slots)
+    WorkspaceLease(BatchWorkspace& owner, const World& batch_template, std::size_t slots,
+                   std::size_t width)
         : lent_(owner.lent_.exchange(true, std::memory_order_acquire) ? nullptr : &owner.lent_) {
         if (!lent_) {
-            own_ = make_lane_workspace(batch_template, slots);
+            own_ = make_lane_workspace(batch_template, slots, width);
             workspace_ = own_.get();
             return;
         }
-        if (!owner.held_ || owner.held_->slots() < slots) {
+        if (!owner.held_ || owner.held_->slots() < slots || owner.held_->width() != width) {
             owner.held_.reset();  // freed before its replacement is made
-            owner.held_ = make_lane_workspace(batch_template, slots);
+            owner.held_ = make_lane_workspace(batch_template, slots, width);
         }
         workspace_ = owner.held_.get();
     }

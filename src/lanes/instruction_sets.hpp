@@ -17,8 +17,15 @@ bool has_avx2();
 bool has_avx512();
 
 // How many worlds step_lanes takes at once on this processor: 8 with
-// AVX-512, 4 with AVX2, else 1 (the scalar tick).
+// AVX-512, 4 with AVX2, else 1 (the scalar tick); or the width that
+// force_lane_width chose.
 std::size_t lane_width();
+
+// For benchmarks and tests only: makes lane_width() `width` from the next
+// call on (0 restores the widest). False, changing nothing, for a width this
+// processor cannot run (1, 4 with AVX2, 8 with AVX-512). A call already
+// running keeps the width its workspace was made for.
+bool force_lane_width(std::size_t width);
 
 // AVX2, up to 4 worlds per group (avx2.cpp), and AVX-512, up to 8 (avx512.cpp).
 // Call them only on processors that have the instructions. The step and the

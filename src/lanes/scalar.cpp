@@ -42,6 +42,7 @@ class ScalarWorkspace final : public LaneWorkspace {
 public:
     explicit ScalarWorkspace(std::size_t slots) : slots_(slots) {}
     std::size_t slots() const override { return slots_; }
+    std::size_t width() const override { return 1; }
 
 private:
     std::size_t slots_;

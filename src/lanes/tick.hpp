@@ -36,7 +36,7 @@ void player_inputs(TickLanes& s, std::size_t first_player, std::size_t p, bool f
         const DiscLanes& K = s.discs[kicker];
         f64v kvx = K.vx, kvy = K.vy;
         i64v delivered = splat(std::int64_t{0});
-        for (std::size_t j = 0; j < s.discs.size(); ++j) {
+        for (std::uint32_t j : s.kickable_discs()) {
             if (j == kicker) continue;
             DiscLanes& D = s.discs[j];
             const i64v candidate = may & ((D.group & flag::FLAG_KICK) != 0);
@@ -65,21 +65,118 @@ void player_inputs(TickLanes& s, std::size_t first_player, std::size_t p, bool f
     K.vy = K.vy + (first_set ? P.dir_y_first : P.dir_y_second) * accel;
 }
 
+// The walls of k's key from the combined index `from` on (planes first,
+// then segments), in stadium order.
+void walls_from(DiscLanes& a, i64v movable, const WallCache& walls, const KeyedBox& k,
+                std::size_t from) {
+    const std::size_t n_planes = walls.plane_consts.size();
+    for (std::uint32_t w : walls.planes_of(k)) {
+        if (w >= from) disc_plane(a, movable, walls.plane_consts[w]);
+    }
+    for (std::uint32_t w : walls.segments_of(k)) {
+        if (n_planes + w >= from) disc_segment(a, movable, walls.segment_consts[w]);
+    }
+}
+
 // The collision pass, as the scalar collide.
 void collide(TickLanes& s) {
     const std::size_t n = s.discs.size();
     for (std::size_t i = 0; i < n; ++i) {
         DiscLanes& a = s.discs[i];
-        for (std::size_t j = i + 1; j < n; ++j) {
-            // Two immovable discs never change each other (no share to divide).
-            if (s.immovable[i] && s.immovable[j]) continue;
-            disc_disc(a, s.discs[j], splat(std::int64_t{-1}));
-        }
+        for (std::uint32_t j : s.partners_of(i)) disc_disc(a, s.discs[j], splat(std::int64_t{-1}));
         const i64v movable = a.inv_mass != 0.0;
-        if (!any(movable) || s.walls.clear_of_walls(a)) continue;
-        for (const PlaneConst& pc : s.walls.plane_consts) disc_plane(a, movable, pc);
-        for (const SegmentConst& sc : s.walls.segment_consts) disc_segment(a, movable, sc);
+        if (!any(movable)) continue;
+        WallCache& walls = s.walls;
+        const KeyedBox& k = walls.box_for(a);
+        if (!has_key(a, k)) {
+            for (const PlaneConst& pc : walls.plane_consts) disc_plane(a, movable, pc);
+            for (const SegmentConst& sc : walls.segment_consts) disc_segment(a, movable, sc);
+            continue;
+        }
+        // Every lane has the key: the walls whose bits do not meet it would
+        // be skipped in every lane by their own test.
+        if (inside(a, k)) continue;
+        const std::size_t cell = walls.grid->on ? walls.shared_cell(a) : WallGrid::CELLS;
+        if (cell == WallGrid::CELLS) {
+            walls_from(a, movable, walls, k, 0);
+            continue;
+        }
+        // So would those that cannot reach the cell, as long as every lane's
+        // disc stays in it: a contact that pushes one out leaves the walls
+        // after it to be tested in full.
+        const std::size_t n_planes = walls.plane_consts.size();
+        for (std::uint64_t near = walls.near(k, cell); near != 0; near &= near - 1) {
+            const std::size_t w = static_cast<std::size_t>(std::countr_zero(near));
+            if (w < n_planes) {
+                disc_plane(a, movable, walls.plane_consts[w]);
+            } else {
+                disc_segment(a, movable, walls.segment_consts[w - n_planes]);
+            }
+            if (!walls.in_cell(a, cell)) {
+                walls_from(a, movable, walls, k, w + 1);
+                break;
+            }
+        }
     }
+}
+
+// Most ticks change nothing of the match but its step count and the
+// players' masks: every live lane is in play or waiting for the kickoff
+// touch, no ball crosses a goal line, no kickoff ball moves. Such ticks
+// leave the worlds alone and only count; the others go lane by lane through
+// advance_match.
+struct SteadyMatch {
+    bool steady = false;  // every live lane is in Kickoff or Playing
+    i64v live;            // lanes of worlds still stepping
+    i64v kickoff;         // live lanes in Kickoff
+    i64v player_mask;     // the mask advance_match would give each lane's players
+    std::uint64_t pending = 0;  // ticks counted but not yet added to the worlds' steps
+};
+
+// Lanes that no longer step take the mask of the first live lane, so that
+// their discs do not keep the group from sharing one clear box.
+void read_phases(SteadyMatch& m, const LaneRun& run, const bool (&done)[W]) {
+    m.steady = true;
+    std::size_t first_live = W;
+    for (std::size_t l = 0; l < W; ++l) {
+        const bool live = l < run.count && !done[l];
+        m.live[l] = live ? -1 : 0;
+        m.kickoff[l] = 0;
+        m.player_mask[l] = PLAYER_CMASK;
+        if (!live) continue;
+        if (first_live == W) first_live = l;
+        const World& w = *run.worlds[l];
+        if (w.phase == Phase::Kickoff) {
+            m.kickoff[l] = -1;
+            m.player_mask[l] =
+                w.kickoff_team == flag::FLAG_RED ? KICKOFF_CMASK_RED : KICKOFF_CMASK_BLUE;
+        } else if (w.phase != Phase::Playing) {
+            m.steady = false;
+        }
+    }
+    for (std::size_t l = 0; l < W && first_live < W; ++l) {
+        if (!m.live[l]) m.player_mask[l] = m.player_mask[first_live];
+    }
+}
+
+void add_pending_steps(SteadyMatch& m, const LaneRun& run, const bool (&done)[W]) {
+    for (std::size_t l = 0; l < run.count; ++l) {
+        if (!done[l]) run.worlds[l]->steps += m.pending;
+    }
+    m.pending = 0;
+}
+
+// Whether this tick is steady: no live lane in play crosses or touches a
+// goal line (the exact test is left to first_goals_crossed), and no live
+// lane's kickoff ball moves, as advance_match tests it.
+bool steady_tick(const SteadyMatch& m, const World& w0, f64v ax, f64v ay, const DiscLanes& ball) {
+    i64v near_goal = splat(std::int64_t{0});
+    for (const Goal& goal : w0.goals) {
+        const GoalCrossing c = goal_crossing(ax, ay, ball.px, ball.py, goal);
+        near_goal |= c.crossed | c.collinear;
+    }
+    const i64v moving = (ball.vx * ball.vx + ball.vy * ball.vy) > 0.0;
+    return !any(m.live & sel(m.kickoff, moving, near_goal));
 }
 
 // The run's ticks in `s`, which belongs to the calling thread alone.
@@ -92,6 +189,8 @@ bool step_group(TickLanes& s, const LaneRun& run) {
     bool done[W] = {};
     std::size_t remaining = run.count;
     for (std::size_t l = 0; l < run.count; ++l) run.scored[l] = -1;
+    SteadyMatch match;
+    read_phases(match, run, done);
     for (std::uint64_t t = 0; t < run.ticks && remaining > 0; ++t) {
         const bool first_set = t % 2 == 0;
         for (std::size_t p = 0; p < n_players; ++p) player_inputs(s, first_player, p, first_set);
@@ -103,6 +202,12 @@ bool step_group(TickLanes& s, const LaneRun& run) {
         }
         integrate(ball, ball.damping);
         collide(s);
+        if (match.steady && steady_tick(match, w0, prev_x, prev_y, ball)) {
+            for (std::size_t p = 0; p < n_players; ++p) s.discs[first_player + p].mask = match.player_mask;
+            ++match.pending;
+            continue;
+        }
+        add_pending_steps(match, run, done);
         std::size_t first_goal[W];
         first_goals_crossed(w0, prev_x, prev_y, ball.px, ball.py, first_goal);
         for (std::size_t l = 0; l < run.count; ++l) {
@@ -126,7 +231,9 @@ bool step_group(TickLanes& s, const LaneRun& run) {
                 --remaining;
             }
         }
+        read_phases(match, run, done);
     }
+    add_pending_steps(match, run, done);
     for (std::size_t l = 0; l < run.count; ++l) {
         if (!done[l]) scatter_lane(s, *run.worlds[l], l);
     }

@@ -29,16 +29,30 @@ struct PlayerLanes {
 // workspace_slots.hpp): a tick only overwrites it.
 struct TickLanes {
     std::vector<DiscLanes> discs;
-    std::vector<bool> immovable;  // per disc: inv_mass 0 in every lane
     std::vector<PlayerLanes> players;
     WallCache walls;
     i64v rate_min, rate_cost, rate_cap;
+    // Per disc i, the discs j > i it is tested against: all but pairs of
+    // two discs immovable in every lane, which never change each other (no
+    // share to divide). partners[first_partner[i] ..first_partner[i + 1]).
+    std::vector<std::uint32_t> partners, first_partner;
+    // The discs that some lane's kick can reach (FLAG_KICK in their group),
+    // in index order; kickable[0 .. n_kickable).
+    std::vector<std::uint32_t> kickable;
+    std::size_t n_kickable = 0;
 
     TickLanes(const World& layout, const Walls& shared_walls)
         : discs(layout.discs.size()),
-          immovable(layout.discs.size()),
           players(layout.n_players),
-          walls(shared_walls) {}
+          walls(shared_walls),
+          partners(layout.discs.size() * layout.discs.size() / 2),
+          first_partner(layout.discs.size() + 1),
+          kickable(layout.discs.size()) {}
+
+    std::span<const std::uint32_t> partners_of(std::size_t i) const {
+        return {partners.data() + first_partner[i], partners.data() + first_partner[i + 1]};
+    }
+    std::span<const std::uint32_t> kickable_discs() const { return {kickable.data(), n_kickable}; }
 
     // Whether w's worlds fit this state as it is, with nothing to resize.
     bool fit(const World& w) const {
@@ -111,8 +125,20 @@ void prepare(TickLanes& s, const LaneRun& run) {
     const World& w0 = *run.worlds[0];
     gather_discs(s.discs, run.worlds, run.count, run.uniform, w0.discs.size());
     for (std::size_t l = 0; l < W; ++l) load_kick_state(s, *run.worlds[l < run.count ? l : 0], l);
-    for (std::size_t i = 0; i < s.discs.size(); ++i)
-        s.immovable[i] = !any(s.discs[i].inv_mass != 0.0);
+    const std::size_t n = s.discs.size();
+    std::uint32_t n_partners = 0;
+    s.n_kickable = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        s.first_partner[i] = n_partners;
+        const bool immovable = !any(s.discs[i].inv_mass != 0.0);
+        for (std::size_t j = i + 1; j < n; ++j) {
+            if (!immovable || any(s.discs[j].inv_mass != 0.0))
+                s.partners[n_partners++] = static_cast<std::uint32_t>(j);
+        }
+        if (any((s.discs[i].group & flag::FLAG_KICK) != 0))
+            s.kickable[s.n_kickable++] = static_cast<std::uint32_t>(i);
+    }
+    s.first_partner[n] = n_partners;
     for (std::size_t p = 0; p < w0.n_players; ++p) {
         PlayerLanes& P = s.players[p];
         for (std::size_t l = 0; l < W; ++l) {

@@ -18,11 +18,15 @@ class LaneWorkspace {
 public:
     virtual ~LaneWorkspace() = default;
     virtual std::size_t slots() const = 0;
+    // The lane width it serves (1 for the scalar tick): step_lanes and
+    // predict_block run that width's code for a run that hands it in.
+    virtual std::size_t width() const = 0;
 };
 
 // For worlds that are copies of `batch_template`, with `slots` slots (at
-// least 1), for the widest instruction set the processor has. Throws
+// least 1), for the lane width `width` (as lane_width() gives it). Throws
 // std::bad_alloc.
-std::unique_ptr<LaneWorkspace> make_lane_workspace(const World& batch_template, std::size_t slots);
+std::unique_ptr<LaneWorkspace> make_lane_workspace(const World& batch_template, std::size_t slots,
+                                                   std::size_t width);
 
 }  // namespace vexlo

@@ -42,6 +42,7 @@ public:
     }
 
     std::size_t slots() const override { return slots_.size(); }
+    std::size_t width() const override { return W; }
     Slot& slot(std::size_t i) { return *slots_[i]; }
 
 private:

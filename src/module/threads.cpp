@@ -1,9 +1,11 @@
 // set_num_threads and get_num_threads: the size of the worker pool that
-// every VecEnv of the process shares.
+// every VecEnv of the process shares; and the private _force_lane_width,
+// with which benchmarks and tests compare the lane widths in one process.
 #include <string>
 
 #include "args.hpp"
 #include "guard.hpp"
+#include "lanes/instruction_sets.hpp"
 #include "vecenv.hpp"
 
 namespace vexlo::py {
@@ -29,6 +31,23 @@ PyObject* set_num_threads(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 
 PyObject* get_num_threads(PyObject*) { return PyLong_FromSize_t(worker_count()); }
 
+const char* const FORCE_PARAMS[] = {"width"};
+const Signature FORCE_SIGNATURE{"_force_lane_width", FORCE_PARAMS, 1, 1};
+
+PyObject* force_lane_width(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* objs[1];
+    if (!bind(FORCE_SIGNATURE, args, nargs, kwnames, objs)) return nullptr;
+    std::uint64_t width = 0;
+    if (!to_u64(objs[0], "width", width)) return nullptr;
+    if (!vexlo::force_lane_width(static_cast<std::size_t>(width))) {
+        const std::string message = "_force_lane_width: this processor cannot run width " +
+                                    std::to_string(width) + " (0, 1, 4 with AVX2, 8 with AVX-512)";
+        PyErr_SetString(PyExc_ValueError, message.c_str());
+        return nullptr;
+    }
+    return PyLong_FromSize_t(lane_width());
+}
+
 }  // namespace
 
 PyMethodDef THREAD_FUNCTIONS[] = {
@@ -40,6 +59,13 @@ PyMethodDef THREAD_FUNCTIONS[] = {
     {"get_num_threads", as_cfunction(noargs<get_num_threads>), METH_NOARGS,
      "get_num_threads()\n--\n\n"
      "The number of threads that VecEnv calls use now (the calling one included)."},
+    {"_force_lane_width", as_cfunction(fastcall<force_lane_width>), METH_FASTCALL | METH_KEYWORDS,
+     "_force_lane_width(width)\n--\n\n"
+     "For benchmarks and tests only: step and predict `width` environments per\n"
+     "instruction from the next call on (1: the scalar tick; 4: AVX2; 8: AVX-512;\n"
+     "0: the widest this processor has, the default). Returns the width now in use;\n"
+     "ValueError for a width this processor cannot run. Results are the same at\n"
+     "every width."},
     {nullptr, nullptr, 0, nullptr},
 };
 

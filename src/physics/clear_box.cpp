@@ -104,26 +104,84 @@ ClearBox carve(Vec2 seed, std::span<const Plane> planes, std::span<const Segment
     return c.box;
 }
 
-}  // namespace
+// The margin for these walls and radius (see find_clear_box), with the
+// walls' bounding box; not finite when some number is not.
+struct Scale {
+    double margin;
+    double lo_x = UNBOUNDED, lo_y = UNBOUNDED, hi_x = -UNBOUNDED, hi_y = -UNBOUNDED;
+};
 
-ClearBox find_clear_box(std::span<const Plane> planes, std::span<const Segment> segments,
-                        double radius, std::int64_t group, std::int64_t mask) {
-    if (!finite(radius)) return {};
+Scale wall_scale(std::span<const Plane> planes, std::span<const Segment> segments,
+                 double radius) {
     // Rounding in a contact test is a few units in the last place of the
     // largest coordinate involved; the margin is a billion times that.
+    Scale out;
     double scale = std::abs(radius);
-    double lo_x = UNBOUNDED, lo_y = UNBOUNDED, hi_x = -UNBOUNDED, hi_y = -UNBOUNDED;
     for (const Plane& p : planes) scale = std::max(scale, std::abs(p.dist));
     for (const Segment& s : segments) {
         for (const Vec2 v : {s.v0, s.v1, s.center}) {
             scale = std::max({scale, std::abs(v.x), std::abs(v.y)});
-            lo_x = std::min(lo_x, v.x), lo_y = std::min(lo_y, v.y);
-            hi_x = std::max(hi_x, v.x), hi_y = std::max(hi_y, v.y);
+            out.lo_x = std::min(out.lo_x, v.x), out.lo_y = std::min(out.lo_y, v.y);
+            out.hi_x = std::max(out.hi_x, v.x), out.hi_y = std::max(out.hi_y, v.y);
         }
         scale = std::max({scale, std::abs(s.bias), std::abs(s.arc_radius)});
     }
-    if (!finite(scale)) return {};
-    const double margin = clear_margin(scale);
+    out.margin = clear_margin(scale);
+    return out;
+}
+
+// Whether the closed box keeps every centre in it out of the plane's reach:
+// the contact needs radius + (dist - p.u) > 0, so every corner must have
+// p.u >= dist + radius + margin (the least p.u of a box is at a corner).
+bool box_clear_of_plane(const ClearBox& b, const Plane& p, double radius, double margin) {
+    const double q = 1.0 / std::sqrt(length_sq(p.normal));
+    const double ux = p.normal.x * q, uy = p.normal.y * q;
+    const double floor = p.dist + radius + margin;
+    if (!finite(ux) || !finite(uy) || !finite(floor)) return false;
+    for (const Vec2 c : {Vec2{b.x0, b.y0}, Vec2{b.x0, b.y1}, Vec2{b.x1, b.y0}, Vec2{b.x1, b.y1}}) {
+        if (!(c.x * ux + c.y * uy >= floor)) return false;
+    }
+    return true;
+}
+
+bool box_clear_of_segment(const ClearBox& b, const Segment& s, double radius, double margin) {
+    if (!finite(s.bias)) return false;
+    ClearBox reach;
+    if (!segment_reach(s, std::max(radius, std::abs(s.bias)) + margin, reach)) return false;
+    return reach.x1 < b.x0 || reach.x0 > b.x1 || reach.y1 < b.y0 || reach.y0 > b.y1;
+}
+
+}  // namespace
+
+std::uint64_t walls_near(const ClearBox& cell, std::span<const Plane> planes,
+                         std::span<const Segment> segments, double radius, std::int64_t group,
+                         std::int64_t mask) {
+    const double margin = wall_scale(planes, segments, radius).margin;
+    const bool trusted = finite(radius) && finite(margin) && finite(cell.x0) && finite(cell.y0) &&
+                         finite(cell.x1) && finite(cell.y1);
+    std::uint64_t near = 0;
+    for (std::size_t i = 0; i < planes.size(); ++i) {
+        const Plane& p = planes[i];
+        if (!flag::collides(group, mask, p.c_group, p.c_mask)) continue;
+        if (trusted && box_clear_of_plane(cell, p, radius, margin)) continue;
+        near |= std::uint64_t{1} << i;
+    }
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        const Segment& s = segments[i];
+        if (!flag::collides(group, mask, s.c_group, s.c_mask)) continue;
+        if (trusted && box_clear_of_segment(cell, s, radius, margin)) continue;
+        near |= std::uint64_t{1} << (planes.size() + i);
+    }
+    return near;
+}
+
+ClearBox find_clear_box(std::span<const Plane> planes, std::span<const Segment> segments,
+                        double radius, std::int64_t group, std::int64_t mask) {
+    if (!finite(radius)) return {};
+    const Scale sc = wall_scale(planes, segments, radius);
+    if (!finite(sc.margin)) return {};
+    const double margin = sc.margin;
+    const double lo_x = sc.lo_x, lo_y = sc.lo_y, hi_x = sc.hi_x, hi_y = sc.hi_y;
     // Play usually centres on the origin; the middle of the walls is the
     // other guess.
     ClearBox best;

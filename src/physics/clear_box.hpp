@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -23,6 +24,15 @@ struct ClearBox {
 // outweighs rounding many times over. Empty when no such box is found.
 ClearBox find_clear_box(std::span<const Plane> planes, std::span<const Segment> segments,
                         double radius, std::int64_t group, std::int64_t mask);
+
+// The planes and segments that collide with `group` and `mask` and may
+// touch a disc of `radius` whose centre lies in the open box `cell`, as bits:
+// bit i for plane i, bit planes.size() + j for segment j (at most 64 walls in
+// all). Those of which the cell keeps clear by find_clear_box's reach and
+// margin are left out, only with finite numbers throughout.
+std::uint64_t walls_near(const ClearBox& cell, std::span<const Plane> planes,
+                         std::span<const Segment> segments, double radius, std::int64_t group,
+                         std::int64_t mask);
 
 // `box` cut down until it keeps clear of every rectangle in `obstacles`
 // (closed); empty when the cuts leave nothing around the box's centre.

@@ -75,47 +75,122 @@ TEST(ClearBox, NoWallReachesADiscInside) {
     EXPECT_GT(ball.y1 - ball.y0, 140.0);
 }
 
-// The box keeps a margin of (1 + scale) * 1e-6 from the reach of every wall,
-// scale being the largest magnitude among the walls' numbers and the
-// radius: rounding in the contact tests never comes near it.
-TEST(ClearBox, KeepsItsMarginFromEveryWall) {
+// How far a box keeps from where a wall reaches a disc of `radius`: from
+// the plane's contact line, or from the segment's reach rectangle (its
+// ends, or its whole circle, grown by max(radius, |bias|)). Negative inside.
+double reach_gap(const ClearBox& box, const Plane& p, double radius) {
+    const double q = 1.0 / std::sqrt(length_sq(p.normal));
+    double gap = std::numeric_limits<double>::infinity();
+    for (const Vec2 c : {Vec2{box.x0, box.y0}, Vec2{box.x0, box.y1}, Vec2{box.x1, box.y0},
+                         Vec2{box.x1, box.y1}})
+        gap = std::min(gap, c.x * p.normal.x * q + c.y * p.normal.y * q - (p.dist + radius));
+    return gap;
+}
+
+ClearBox reach_of(const Segment& s, double radius) {
+    const double reach = std::max(radius, std::abs(s.bias));
+    const double r = s.arc_radius + reach;
+    return s.curve_f != 0.0
+               ? ClearBox{s.center.x - r, s.center.y - r, s.center.x + r, s.center.y + r}
+               : ClearBox{std::min(s.v0.x, s.v1.x) - reach, std::min(s.v0.y, s.v1.y) - reach,
+                          std::max(s.v0.x, s.v1.x) + reach, std::max(s.v0.y, s.v1.y) + reach};
+}
+
+double reach_gap(const ClearBox& box, const Segment& s, double radius) {
+    const ClearBox walls = reach_of(s, radius);
+    return std::max({walls.x0 - box.x1, box.x0 - walls.x1, walls.y0 - box.y1, box.y0 - walls.y1});
+}
+
+// (1 + scale) * 1e-6, scale being the largest magnitude among the walls'
+// numbers and the radius, a hair less against rounding here.
+double margin_for(const World& w, double radius) {
+    double scale = std::abs(radius);
+    for (const Plane& p : w.planes) scale = std::max(scale, std::abs(p.dist));
+    for (const Segment& s : w.segments) {
+        for (double x : {s.v0.x, s.v0.y, s.v1.x, s.v1.y, s.center.x, s.center.y, s.bias, s.arc_radius})
+            scale = std::max(scale, std::abs(x));
+    }
+    return (1.0 + scale) * 1e-6 * (1.0 - 1e-9);
+}
+
+World arena_with_slanted_walls() {
     World w = arena(1);
     w.segments.push_back(test::wall_segment({-100, 60}, {-20, 95}, -25.0));
     w.planes.push_back(Plane{{3, -1}, -120, 0.5, flag::FLAG_WALL, flag::FLAG_ALL});
+    return w;
+}
+
+// The box keeps a margin of (1 + scale) * 1e-6 from the reach of every wall:
+// rounding in the contact tests never comes near it.
+TEST(ClearBox, KeepsItsMarginFromEveryWall) {
+    const World w = arena_with_slanted_walls();
     Disc big = w.ball();
     big.radius = 45.0;
     for (const Disc& d : {w.ball(), w.player(0), big}) {
-        double scale = std::abs(d.radius);
-        for (const Plane& p : w.planes) scale = std::max(scale, std::abs(p.dist));
-        for (const Segment& s : w.segments) {
-            for (double x : {s.v0.x, s.v0.y, s.v1.x, s.v1.y, s.center.x, s.center.y, s.bias, s.arc_radius})
-                scale = std::max(scale, std::abs(x));
-        }
-        const double margin = (1.0 + scale) * 1e-6 * (1.0 - 1e-9);
+        const double margin = margin_for(w, d.radius);
         const ClearBox box = box_for(w, d);
         ASSERT_FALSE(box.empty());
         double tightest = std::numeric_limits<double>::infinity();
         for (const Plane& p : w.planes) {
-            if (!flag::collides(d.c_group, d.c_mask, p.c_group, p.c_mask)) continue;
-            const double q = 1.0 / std::sqrt(length_sq(p.normal));
-            for (const Vec2 c : {Vec2{box.x0, box.y0}, Vec2{box.x0, box.y1}, Vec2{box.x1, box.y0},
-                                 Vec2{box.x1, box.y1}})
-                tightest = std::min(tightest, c.x * p.normal.x * q + c.y * p.normal.y * q - (p.dist + d.radius));
+            if (flag::collides(d.c_group, d.c_mask, p.c_group, p.c_mask))
+                tightest = std::min(tightest, reach_gap(box, p, d.radius));
         }
         for (const Segment& s : w.segments) {
-            if (!flag::collides(d.c_group, d.c_mask, s.c_group, s.c_mask)) continue;
-            const double reach = std::max(d.radius, std::abs(s.bias));
-            const double r = s.arc_radius + reach;
-            const ClearBox walls =
-                s.curve_f != 0.0
-                    ? ClearBox{s.center.x - r, s.center.y - r, s.center.x + r, s.center.y + r}
-                    : ClearBox{std::min(s.v0.x, s.v1.x) - reach, std::min(s.v0.y, s.v1.y) - reach,
-                               std::max(s.v0.x, s.v1.x) + reach, std::max(s.v0.y, s.v1.y) + reach};
-            tightest = std::min(tightest, std::max({walls.x0 - box.x1, box.x0 - walls.x1,
-                                                    walls.y0 - box.y1, box.y0 - walls.y1}));
+            if (flag::collides(d.c_group, d.c_mask, s.c_group, s.c_mask))
+                tightest = std::min(tightest, reach_gap(box, s, d.radius));
         }
         EXPECT_GE(tightest, margin) << "radius " << d.radius;
         EXPECT_LT(tightest, 2.0 * margin) << "some wall bounds the box";
+    }
+}
+
+// The walls near a cell (those the lanes test for a disc whose centre lies
+// in it) leave out only walls that the disc's bits never meet or whose
+// reach the whole cell keeps clear of by the margin. Random cells, and
+// cells just within the margin of each wall's reach, which keep the wall.
+TEST(ClearBox, WallsNearACellLeaveOutOnlyWallsOutOfReach) {
+    const World w = arena_with_slanted_walls();
+    Disc big = w.ball(), kickoff = w.player(1);
+    big.radius = 45.0;
+    kickoff.c_mask = KICKOFF_CMASK_BLUE;
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (const Disc& d : {w.ball(), w.player(0), kickoff, big}) {
+        const double margin = margin_for(w, d.radius);
+        std::vector<ClearBox> cells;
+        for (int i = 0; i < 600; ++i) {
+            const double x = u(rng) * 500 - 260, y = u(rng) * 300 - 160;
+            cells.push_back({x, y, x + 1 + u(rng) * 60, y + 1 + u(rng) * 60});
+        }
+        for (const Segment& s : w.segments) {  // a cell right of each reach, by half the margin
+            const ClearBox r = reach_of(s, d.radius);
+            cells.push_back({r.x1 + margin / 2, r.y0, r.x1 + margin / 2 + 10, r.y0 + 10});
+        }
+        for (const Plane& p : w.planes) {  // a cell with a corner on each contact line, plus half the margin
+            const double q = 1.0 / std::sqrt(length_sq(p.normal));
+            const double off = p.dist + d.radius + margin / 2;
+            const double cx = p.normal.x * q * off, cy = p.normal.y * q * off;
+            cells.push_back({cx - (p.normal.x < 0 ? 10 : 0), cy - (p.normal.y < 0 ? 10 : 0),
+                             cx + (p.normal.x < 0 ? 0 : 10), cy + (p.normal.y < 0 ? 0 : 10)});
+        }
+        for (const ClearBox& cell : cells) {
+            const std::uint64_t near =
+                walls_near(cell, w.planes, w.segments, d.radius, d.c_group, d.c_mask);
+            for (std::size_t i = 0; i < w.planes.size() + w.segments.size(); ++i) {
+                const bool plane = i < w.planes.size();
+                const Plane* p = plane ? &w.planes[i] : nullptr;
+                const Segment* s = plane ? nullptr : &w.segments[i - w.planes.size()];
+                const bool meets = plane ? flag::collides(d.c_group, d.c_mask, p->c_group, p->c_mask)
+                                         : flag::collides(d.c_group, d.c_mask, s->c_group, s->c_mask);
+                if ((near >> i) & 1) {
+                    EXPECT_TRUE(meets) << "wall " << i;
+                } else if (meets) {
+                    const double gap = plane ? reach_gap(cell, *p, d.radius) : reach_gap(cell, *s, d.radius);
+                    EXPECT_GE(gap, margin) << "wall " << i << " cell " << cell.x0 << ", " << cell.y0
+                                           << " radius " << d.radius;
+                }
+            }
+        }
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include "arena.hpp"
 #include "lanes/lanes.hpp"
+#include "batch/workspace.hpp"
 #include "vexlo/batch.hpp"
 
 namespace {
@@ -79,7 +80,7 @@ TEST(Workspace, LaneWorkAllocatesNothing) {
     const PredictionPlan plan = plan_prediction({3, 0, 90, 41});
     std::vector<Vec2> out(n * plan.offsets.size());
     std::vector<BallMotion> carry(n);
-    const auto workspace = make_lane_workspace(worlds[0], 2);
+    const auto workspace = make_lane_workspace(worlds[0], 2, lane_width());
     // On a new thread, as on a pool worker, so that no state it kept from
     // earlier work hides an allocation.
     std::size_t allocations = 0;
@@ -135,13 +136,53 @@ TEST(Workspace, BatchCallsAfterTheFirstAllocateNothing) {
     EXPECT_EQ(steps[0], 3 * (8 + 4) + 8);
 }
 
+// The benchmarks' width switch: a batch whose width changes between calls
+// gets a workspace of the new width (a held one of the old width would be
+// read as the wrong type) and the same worlds as a batch left at the default;
+// a width the processor cannot run is refused and changes nothing.
+TEST(Workspace, AForcedLaneWidthChangesOnlyTheSpeed) {
+    EXPECT_FALSE(force_lane_width(2));
+    EXPECT_FALSE(force_lane_width(16));
+    const std::size_t widest = lane_width();
+    std::vector<std::size_t> widths{1, 0};
+    if (has_avx2()) widths.push_back(4);
+    if (has_avx512()) widths.push_back(8);
+    const auto make = [] { return std::get<Batch>(Batch::classic({13, 3, 3, 2400, 3})); };
+    Batch forced = make(), plain = make();
+    std::vector<std::int64_t> actions(13 * 6 * 3);
+    const auto view = StridedView<std::int64_t, 3>::dense(actions.data(), {13, 6, 3});
+    std::vector<std::int8_t> scored(13), want(13);
+    std::mt19937_64 rng(3);
+    for (int call = 0; call < 60; ++call) {
+        for (std::int64_t& a : actions) a = static_cast<std::int64_t>(rng() % 3) - 1;
+        ASSERT_TRUE(force_lane_width(widths[call % widths.size()]));
+        ASSERT_FALSE(forced.step(view, scored.data()));
+        forced.rollout(3);
+        ASSERT_TRUE(force_lane_width(0));
+        ASSERT_FALSE(plain.step(view, want.data()));
+        plain.rollout(3);
+        ASSERT_EQ(scored, want) << "call " << call;
+    }
+    EXPECT_EQ(lane_width(), widest);
+    BatchWorkspace owner;
+    const World layout = arena(1);
+    for (std::size_t width : widths) {
+        const std::size_t want_width = width == 0 ? widest : width;
+        EXPECT_EQ(WorkspaceLease(owner, layout, 2, want_width).get()->width(), want_width);
+    }
+    std::vector<std::uint64_t> a(13), b(13);
+    forced.digest(a.data());
+    plain.digest(b.data());
+    EXPECT_EQ(a, b);
+}
+
 TEST(Workspace, PredictionInSpansEqualsOneRun) {
     const std::vector<World> worlds = copies_of_one_arena(2 * lane_width() + 3);
     const std::size_t n = worlds.size();
     // Answers due on span boundaries, inside spans and at the very end.
     const PredictionPlan plan = plan_prediction({0, 7, 6, 1, 60, 13, 14, 7});
     const std::size_t k = plan.offsets.size();
-    const auto workspace = make_lane_workspace(worlds[0], 1);
+    const auto workspace = make_lane_workspace(worlds[0], 1, lane_width());
     std::vector<Vec2> whole(n * k), spans(n * k);
     predict_block(PredictionBlock{worlds.data(), 0, n, &plan, whole.data(), true, workspace.get(), 0});
     std::vector<BallMotion> carry(n);

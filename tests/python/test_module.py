@@ -11,9 +11,14 @@ from conftest import run_python
 def test_registration():
     assert [k for k in vars(vc) if not k.startswith("__")] == [
         "VecEnv", "disc_disc", "disc_vertex", "segment_no_curve", "segment_curve", "disc_plane",
-        "set_num_threads", "get_num_threads", "FLAG_RED", "FLAG_BLUE", "describe_stadium", "CLASSIC_VXS",
-        "COLLISION_FLAGS", "PLANE_HALF_LENGTH"]
+        "set_num_threads", "get_num_threads", "_force_lane_width", "FLAG_RED", "FLAG_BLUE",
+        "describe_stadium", "CLASSIC_VXS", "COLLISION_FLAGS", "PLANE_HALF_LENGTH"]
     assert (vc.FLAG_RED, vc.FLAG_BLUE) == (2, 4)
+    # The benchmarks' width switch refuses what no processor runs, and 0 is the default.
+    widest = vc._force_lane_width(0)
+    assert widest in (1, 4, 8) and vc._force_lane_width(1) == 1 and vc._force_lane_width(0) == widest
+    with pytest.raises(ValueError, match="width 3"):
+        vc._force_lane_width(3)
     sig = {obj: str(inspect.signature(obj)) for obj in
            (vc.VecEnv, vc.VecEnv.from_vxs, vc.VecEnv.set_state, vc.VecEnv.load_state,
             vc.segment_curve, vc.describe_stadium)}
