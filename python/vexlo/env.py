@@ -168,6 +168,28 @@ def episode_info(done: np.ndarray, scored: np.ndarray, team: int | np.ndarray, r
     }
 
 
+def match_end_flags(scored: np.ndarray, steps: np.ndarray, step_limit: int) -> tuple[np.ndarray, np.ndarray, bool]:
+    """``terminated`` (a goal), ``truncated`` (the step limit without a goal)
+    and whether any goal fell, from one step's engine results."""
+    # count_nonzero rather than any(): it skips the reduction machinery,
+    # which costs more than the scan of a batch.
+    terminated = scored >= 0
+    truncated = steps >= step_limit
+    any_goal = bool(np.count_nonzero(terminated))
+    if any_goal:
+        truncated &= ~terminated
+    return terminated, truncated, any_goal
+
+
+def final_step_info(obs: np.ndarray, done: np.ndarray, ended: dict[str, Any]) -> dict[str, Any]:
+    """Same-step autoreset's info: the ended rows' last observations and
+    infos under ``final_obs``/``final_info``, each with its mask."""
+    final = np.full(done.shape[0], None, dtype=object)
+    for i in np.flatnonzero(done):
+        final[i] = obs[i]
+    return {"final_obs": final, "_final_obs": done.copy(), "final_info": ended, "_final_info": done.copy()}
+
+
 def unbatch_info(info: dict[str, Any], index: int) -> dict[str, Any]:
     """Environment ``index``'s entries of a batched info dict, as plain Python values."""
     out: dict[str, Any] = {}
@@ -360,13 +382,7 @@ class VectorEnv(gym.vector.VectorEnv):
             self._begin_episodes(pending)
         state = State.read(self.core)
 
-        # count_nonzero rather than any(): it skips the reduction machinery,
-        # which costs more than the scan of a batch.
-        terminated = scored >= 0
-        truncated = state.steps >= self.step_limit
-        any_goal = bool(np.count_nonzero(terminated))
-        if any_goal:
-            truncated &= ~terminated
+        terminated, truncated, any_goal = match_end_flags(scored, state.steps, self.step_limit)
         reward = np.asarray(self.reward_fn(self.view, prev, state, scored), dtype=np.float64)
         if reward.shape != terminated.shape:
             raise ValueError(f"reward function returned shape {reward.shape}, expected {terminated.shape}")
@@ -385,11 +401,7 @@ class VectorEnv(gym.vector.VectorEnv):
         if any_done:
             ended = episode_info(done, scored, self.view.team, self.episode_return, self.episode_length)
             if self.autoreset_mode == AutoresetMode.SAME_STEP:
-                final = np.full(self.num_envs, None, dtype=object)
-                for i in np.flatnonzero(done):
-                    final[i] = obs[i]
-                infos["final_obs"], infos["_final_obs"] = final, done.copy()
-                infos["final_info"], infos["_final_info"] = ended, done.copy()
+                infos = final_step_info(obs, done, ended)
                 self.core.reset_mask(done)
                 self._begin_episodes(done)
                 state = State.read(self.core)

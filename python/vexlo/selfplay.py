@@ -11,7 +11,8 @@ from gymnasium.vector import AutoresetMode
 from gymnasium.vector.utils import batch_space
 
 from .env import (KICK_PRESS, KICK_REARM, PLAYER_ACTION, ActionWriter, KickoffFn, ObservationFn,
-                  RewardFn, apply_kickoff, episode_info, infer_observation_space, make_core)
+                  RewardFn, apply_kickoff, episode_info, final_step_info, infer_observation_space, make_core,
+                  match_end_flags)
 from .field import FLAG_BLUE, FLAG_RED, Field
 from .obs import TeamObservation, View
 from .rewards import goal_reward
@@ -174,11 +175,7 @@ class SelfPlayEnv(gym.vector.VectorEnv):
             self.core.reset_mask(pending)
             self._begin_episodes(pending)
         state = State.read(self.core)
-        terminated = scored >= 0
-        truncated = state.steps >= self.step_limit
-        any_goal = bool(np.count_nonzero(terminated))
-        if any_goal:
-            truncated &= ~terminated
+        terminated, truncated, any_goal = match_end_flags(scored, state.steps, self.step_limit)
         rewards = np.empty((self.num_matches, self.n_players))
         for j, view in enumerate(self.views):
             r = np.asarray(self.reward_fn(view, prev, state, scored), dtype=np.float64)
@@ -201,11 +198,7 @@ class SelfPlayEnv(gym.vector.VectorEnv):
             ended = episode_info(agents_done, np.repeat(scored, self.n_players), self.agent_team,
                                  self.episode_return, self.episode_length)
             if self.autoreset_mode == AutoresetMode.SAME_STEP:
-                final = np.full(self.num_envs, None, dtype=object)
-                for i in np.flatnonzero(agents_done):
-                    final[i] = obs[i]
-                infos["final_obs"], infos["_final_obs"] = final, agents_done.copy()
-                infos["final_info"], infos["_final_info"] = ended, agents_done.copy()
+                infos = final_step_info(obs, agents_done, ended)
                 self.core.reset_mask(done)
                 self._begin_episodes(done)
                 state = State.read(self.core)
