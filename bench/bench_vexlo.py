@@ -62,11 +62,11 @@ def timed_alternating(fns, calls, chunk=10):
 
 def load_package(path, name="vexlo_baseline"):
     """The package whose ``__init__.py`` lies in ``path``, imported as ``name``."""
-    spec = importlib.util.spec_from_file_location(name, os.path.join(path, "__init__.py"),
-                                                  submodule_search_locations=[path])
-    module = importlib.util.module_from_spec(spec)
+    found = importlib.util.spec_from_file_location(name, os.path.join(path, "__init__.py"),
+                                                   submodule_search_locations=[path])
+    module = importlib.util.module_from_spec(found)
     sys.modules[name] = module
-    spec.loader.exec_module(module)
+    found.loader.exec_module(module)
     return module
 
 
