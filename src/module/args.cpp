@@ -145,6 +145,29 @@ bool to_vec2(PyObject* obj, const char* name, Vec2& out) {
            to_f64(PyTuple_GET_ITEM(obj, 1), name, out.y);
 }
 
+// The items are taken from a tuple made first, so that an item's own
+// conversion code cannot change the sequence being read.
+bool to_u64_sequence(PyObject* obj, const char* name, std::vector<std::uint64_t>& out) {
+    if (PyUnicode_Check(obj) || !PySequence_Check(obj)) {
+        PyErr_Format(PyExc_TypeError, "argument '%s': expected a sequence of integers, got '%s'",
+                     name, Py_TYPE(obj)->tp_name);
+        return false;
+    }
+    Ref items(PySequence_Tuple(obj));
+    if (!items) {
+        name_type_error(name);
+        return false;
+    }
+    const Py_ssize_t k = PyTuple_GET_SIZE(items.get());
+    out.reserve(static_cast<std::size_t>(k));
+    for (Py_ssize_t i = 0; i < k; ++i) {
+        std::uint64_t value = 0;
+        if (!to_u64(PyTuple_GET_ITEM(items.get(), i), name, value)) return false;
+        out.push_back(value);
+    }
+    return true;
+}
+
 bool to_array(PyObject* obj, const char* name, int typenum, int ndim, ArrayArg& out) {
     Ref wanted(reinterpret_cast<PyObject*>(PyArray_DescrFromType(typenum)));
     if (!wanted) return false;

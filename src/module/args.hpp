@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "numpy_api.hpp"
 #include "vexlo/batch.hpp"
@@ -37,6 +38,9 @@ bool to_i64(PyObject* obj, const char* name, std::int64_t& out);
 bool to_f64(PyObject* obj, const char* name, double& out);
 // A tuple of exactly two numbers.
 bool to_vec2(PyObject* obj, const char* name, Vec2& out);
+
+// A sequence of integers (not a string), each through to_u64.
+bool to_u64_sequence(PyObject* obj, const char* name, std::vector<std::uint64_t>& out);
 
 // Puts "argument '<name>': " in front of a pending TypeError.
 void name_type_error(const char* name);
