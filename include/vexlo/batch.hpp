@@ -123,6 +123,28 @@ struct BatchPlacement {
     std::optional<StridedView<std::int64_t, 1>> steps;  // (N,); without it, 0
 };
 
+// Positions and velocities an observation is made of, read in place (a
+// state handed out by snapshot, or any other).
+struct BatchStateView {
+    StridedView<double, 2> ball_pos;    // (N, 2)
+    StridedView<double, 2> ball_vel;    // (N, 2)
+    StridedView<double, 3> player_pos;  // (N, P, 2)
+    StridedView<double, 3> player_vel;  // (N, P, 2)
+};
+
+// One team's frame of reference as the Python layer's views keep it: every
+// (x, y) is the complex number x + iy, a position maps to z * pos_mul -
+// pos_off and a velocity to z * vel_mul (complex products by real factors
+// held as complex numbers), and a mirroring frame conjugates each result.
+struct TeamFrame {
+    std::vector<std::uint64_t> slots;  // player slots in view order, the viewer first
+    double pos_mul = 1.0;
+    double vel_mul = 1.0;
+    Vec2 pos_off{};   // (re, im) before the conjugation
+    Vec2 opp_goal{};  // the opponent goal centre already mapped, before the conjugation
+    bool mirror = false;
+};
+
 // Which environments a call touches: the nonzero entries of an (N,) mask;
 // none means every environment.
 using EnvMask = std::optional<StridedView<std::uint8_t, 1>>;
@@ -208,6 +230,19 @@ public:
     // player touches it: out (N, K, 2). A long prediction runs in spans and
     // asks `stop` between them; false if it did (out is then incomplete).
     bool predict(std::vector<std::uint64_t> offsets, double* out, StopCheck stop = {}) const;
+
+    // Entries of a team observation row: 4 per slot, 8, and 2 per offset.
+    static std::size_t team_observation_width(std::size_t n_slots, std::size_t n_offsets);
+    // The default team observation of `state` in `frame`, float32 rows of
+    // team_observation_width into out (N, width), dense: ball position and
+    // velocity, position and velocity of each slot, ball minus the viewer,
+    // opponent goal minus ball, then this batch's own ball after each offset
+    // (as predict). Every value is rounded once, from the complex128
+    // arithmetic of the NumPy builder it replaces, so the bits are the same.
+    // `finished` is false when `stop` cut the prediction short.
+    BatchStatus team_observation(const BatchStateView& state, const TeamFrame& frame,
+                                 std::vector<std::uint64_t> offsets, float* out, bool& finished,
+                                 StopCheck stop = {}) const;
 
     // The stadium's fixed geometry (the same in every environment).
     const std::vector<Goal>& goals() const;

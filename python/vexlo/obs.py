@@ -141,6 +141,7 @@ class _ComplexMap:
     vel_mul: np.complex128
     pos_off: np.complex128
     opp_goal: np.complex128
+    engine_frame: tuple[tuple[int, ...], float, float, tuple[float, float], tuple[float, float], bool]
 
     @classmethod
     def of(cls, view: View) -> _ComplexMap:
@@ -148,9 +149,13 @@ class _ComplexMap:
         flip = -1.0 if mirror else 1.0  # conjugation undoes this on y
         off = complex(view.pos_off[0], flip * view.pos_off[1])
         goal = complex(view.opp_goal[0], flip * view.opp_goal[1])
-        return cls(view=view, slots=tuple(int(s) for s in view.slots), mirror=mirror,
-                   pos_mul=np.complex128(view.pos_mul[0]), vel_mul=np.complex128(view.vel_mul[0]),
-                   pos_off=np.complex128(off), opp_goal=np.complex128(goal))
+        slots = tuple(int(s) for s in view.slots)
+        pos_mul, vel_mul = float(view.pos_mul[0]), float(view.vel_mul[0])
+        # The same numbers as the engine's team_observation takes them.
+        engine_frame = (slots, pos_mul, vel_mul, (off.real, off.imag), (goal.real, goal.imag), mirror)
+        return cls(view=view, slots=slots, mirror=mirror,
+                   pos_mul=np.complex128(pos_mul), vel_mul=np.complex128(vel_mul),
+                   pos_off=np.complex128(off), opp_goal=np.complex128(goal), engine_frame=engine_frame)
 
 
 def obs_size(n_players: int, n_lookahead: int) -> int:
@@ -177,8 +182,11 @@ class TeamObservation:
 
     The first ``4P + 8`` entries match the module's ``obs_dim``. The lookahead
     asks the engine about its current balls, so ``state`` must be the engine's
-    current state (as it is for every call the environments make); calls with
-    the same ``State`` object share one prediction.
+    current state (as it is for every call the environments make).
+
+    The engine builds the whole array in one call (``VecEnv.team_observation``)
+    with the same bits as the NumPy passes it replaces; those still serve
+    states the engine call does not take (other dtypes or batch sizes).
     """
 
     def __init__(self, lookahead: Sequence[int] = (8,)) -> None:
@@ -195,6 +203,17 @@ class TeamObservation:
         return obs_size(n_players, len(self.lookahead))
 
     def __call__(self, view: View, state: State) -> np.ndarray:
+        m = self._map(view)
+        try:
+            return view.core.team_observation(state.ball_pos, state.ball_vel, state.player_pos,
+                                              state.player_vel, *m.engine_frame, self.lookahead)
+        except (TypeError, ValueError):
+            # Arrays the engine does not read in place (another dtype, another
+            # batch size): the NumPy passes take them, or raise what they do.
+            return self._numpy_observation(view, state)
+
+    def _numpy_observation(self, view: View, state: State) -> np.ndarray:
+        """The observation by NumPy passes, bit for bit the engine's."""
         # Every (x, y) pair is handled as one complex number, so that each
         # column of the observation is a single pass over a 1-D array: NumPy
         # is slow on many short rows, fast on a few long columns.

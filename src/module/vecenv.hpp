@@ -39,7 +39,7 @@ using BorrowOf = std::conditional_t<A == Access::Shared, SharedBorrow, Exclusive
 template <Access A, const Signature* Sig, MethodBody F>
 PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
-        PyObject* objs[8];  // no method takes more parameters
+        PyObject* objs[12];  // no method takes more parameters (team_observation has 12)
         if (!bind(*Sig, args, nargs, kwnames, objs)) return nullptr;
         VecEnvObject* env = as_vecenv(self);
         BorrowOf<A> borrow(env->borrow);
@@ -108,6 +108,10 @@ PyObject* vecenv_obstacle_discs(Batch& b, PyObject* const*);
 // prediction.cpp: predict_ball
 extern const Signature PREDICT_SIGNATURE;
 PyObject* vecenv_predict_ball(Batch& b, PyObject* const* args);
+
+// team_observation.cpp: the default team observation of every environment
+extern const Signature TEAM_OBSERVATION_SIGNATURE;
+PyObject* vecenv_team_observation(Batch& b, PyObject* const* args);
 
 // Wraps a finished batch in a new Python object of `type`, or raises its
 // refusal (vecenv.cpp).

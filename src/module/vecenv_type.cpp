@@ -134,6 +134,17 @@ PyMethodDef METHODS[] = {
      "the given ascending tick `offsets`, shape `(N, K, 2)`. Lets a map-agnostic obs feed the\n"
      "policy \"where the ball will be\" \u2014 lookahead a tiny memoryless net can't learn implicitly,\n"
      "and exactly what's needed to read wall/corner rebounds. Exact until a player touches it."},
+    {"team_observation",
+     as_cfunction(method<Shared, &TEAM_OBSERVATION_SIGNATURE, vecenv_team_observation>), FASTCALL,
+     "team_observation($self, ball_pos, ball_vel, player_pos, player_vel, slots, pos_mul,\n"
+     "                 vel_mul, pos_off, opp_goal, mirror, offsets, out=None)\n--\n\n"
+     "The default team observation (`vexlo.TeamObservation`) of the given state, float32\n"
+     "`(N, 4*len(slots) + 8 + 2*len(offsets))`, written into `out` when given (then returned).\n"
+     "Positions map as the complex `z * pos_mul - pos_off`, velocities as `z * vel_mul`\n"
+     "(NumPy's complex128 arithmetic, `pos_off`/`opp_goal` as (re, im)), conjugated when\n"
+     "`mirror`. Rows: ball, ball velocity, each slot's position and velocity, ball minus\n"
+     "`slots[0]`, `opp_goal` minus ball, then this batch's ball after each offset (as\n"
+     "`predict_ball`)."},
     {"rollout_bench", as_cfunction(method<Exclusive, &BENCH_SIGNATURE, vecenv_rollout_bench>),
      FASTCALL,
      "rollout_bench($self, n_steps)\n--\n\n"

@@ -91,6 +91,53 @@ class TestLayout:
         want = env.observation_fn(env.view, state._replace(player_vel=rounded.astype(np.float64)))
         np.testing.assert_array_equal(env.observation_fn(env.view, odd), want)
 
+    @pytest.mark.parametrize("n_players", [1, 2, 3])
+    @pytest.mark.parametrize("lookahead", [(), (8,), (4, 16)])
+    def test_engine_builder_has_the_numpy_bits(self, n_players, lookahead, monkeypatch):
+        fn = vexlo.TeamObservation(lookahead)
+        numpy_path = fn._numpy_observation
+        monkeypatch.setattr(fn, "_numpy_observation", None)  # the engine must build every row
+        env = vexlo.VectorEnv(48, n_players, n_players, observation=fn)
+        env.reset(seed=n_players)
+        rng = np.random.default_rng(len(lookahead))
+        n, p = 48, 2 * n_players
+
+        def check():
+            state = vexlo.State.read(env.core)
+            for view in (env.view, env.opponent_view):
+                assert fn(view, state).tobytes() == numpy_path(view, state).tobytes()
+
+        for _ in range(25):
+            env.step(env.action_space.sample())
+        check()
+        # Signed zeros, infinities, NaNs of both signs, huge values and products
+        # that underflow: the terms by zero of the complex products, which NaN
+        # they pass on, their fused real part and the conjugation decide the bits.
+        special = np.array([0.0, -0.0, np.inf, -np.inf, np.nan, -np.nan, 1e308, -1e308, 3.5, -7.25,
+                            5e-324, -2.5e-310])
+        pick = lambda *shape: special[rng.integers(0, len(special), size=shape)]
+        vexlo.State(pick(n, 2), pick(n, 2), pick(n, p, 2), pick(n, p, 2), np.zeros(n, np.int64)).write(env.core)
+        check()
+        bits = lambda *shape: rng.integers(0, 2**64, size=shape, dtype=np.uint64).view(np.float64)
+        vexlo.State(bits(n, 2), bits(n, 2), bits(n, p, 2), bits(n, p, 2), np.zeros(n, np.int64)).write(env.core)
+        check()
+
+    def test_engine_builder_arguments(self):
+        env = vexlo.VectorEnv(3)
+        state, m = env.match_state, vexlo.TeamObservation()._map(env.view)
+        args = (state.ball_pos, state.ball_vel, state.player_pos, state.player_vel, *m.engine_frame)
+        out = np.full((3, vexlo.obs_size(2, 2)), np.nan, np.float32)
+        assert env.core.team_observation(*args, (3, 9), out=out) is out
+        np.testing.assert_array_equal(out, env.core.team_observation(*args, [3, 9]))
+        for bad_out in [out[:, 1:], out.astype(np.float64), out[::-1], out.T.copy()]:
+            with pytest.raises((TypeError, ValueError), match="out"):
+                env.core.team_observation(*args, (3, 9), out=bad_out)
+        frame = list(m.engine_frame)
+        for slots in [(), (0, 2)]:
+            frame[0] = slots
+            with pytest.raises(ValueError, match="slot"):
+                env.core.team_observation(*args[:4], *frame, ())
+
     def test_bad_lookahead_rejected(self):
         for bad in [(0,), (8, 4)]:
             with pytest.raises(ValueError):
