@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "batch/state.hpp"
+#include "batch/worker_pool.hpp"
 
 namespace vexlo {
 namespace {
@@ -21,22 +22,23 @@ struct Complex {
 // infinities into NaN. Two details of its loops (vectorised with fused
 // multiply-adds) are kept as well:
 // - the real part is fma(a, c, -bd): when ac underflows to zero, its zero
-//   keeps the sign of the exact product instead of taking the sum's;
-// - with a NaN among a and b, both parts are that operand (a before b),
-//   never a NaN made by inf * 0; a plain sum would leave that choice to the
+//   keeps the sign of the exact product instead of taking the difference's;
+// - of two NaNs in the imaginary sum it passes on a's before b's, and either
+//   before the NaN that inf * 0 makes; a plain sum leaves that choice to the
 //   order of its operands, which the compiler may swap.
+// Both are rare, so each costs one well-predicted test.
 Complex times_real(Complex z, double c) {
     constexpr double d = 0.0;
-    if (std::isnan(z.re)) return {z.re * c, z.re * c};
-    if (std::isnan(z.im)) return {z.im * c, z.im * c};
-    const double ac = z.re * c;
-    // fma(a, c, -bd) with bd a zero: ac itself unless the exact product is zero.
-    const bool fused_is_ac = z.re != 0.0 && c != 0.0 && std::isfinite(z.im);
-    return {fused_is_ac ? ac : ac - z.im * d, z.re * d + z.im * c};
+    const double ac = z.re * c, bd = z.im * d, ad = z.re * d, bc = z.im * c;
+    Complex product{ac - bd, ad + bc};
+    if (ac == 0.0 && z.re != 0.0 && c != 0.0 && !std::isnan(bd)) product.re = ac;
+    if (std::isnan(product.im)) product.im = std::isnan(z.re) ? ad : std::isnan(z.im) ? bc : product.im;
+    return product;
 }
 
 Complex minus(Complex a, Complex b) { return {a.re - b.re, a.im - b.im}; }
 
+template <bool Mirror>
 struct RowWriter {
     const TeamFrame& frame;
     Complex pos_off;
@@ -49,9 +51,53 @@ struct RowWriter {
     // The conjugation is NumPy's, in double, before the one rounding to float.
     void put(Complex z) {
         *at++ = static_cast<float>(z.re);
-        *at++ = static_cast<float>(frame.mirror ? -z.im : z.im);
+        *at++ = static_cast<float>(Mirror ? -z.im : z.im);
     }
 };
+
+// Rows of the environments in a range; the pool spreads the ranges over its
+// threads (rows are independent, so the bits do not depend on how).
+template <bool Mirror>
+struct RowsTask {
+    const BatchStateView& st;
+    const TeamFrame& frame;
+    const double* ahead;  // N rows of K positions
+    std::size_t k;
+    std::size_t width;
+    float* out;
+
+    void operator()(std::size_t begin, std::size_t end) const noexcept {
+        const Complex goal{frame.opp_goal.x, frame.opp_goal.y};
+        RowWriter<Mirror> row{frame, {frame.pos_off.x, frame.pos_off.y}, out + begin * width};
+        for (std::size_t e = begin; e < end; ++e) {
+            const Complex ball = row.position(st.ball_pos(e, 0), st.ball_pos(e, 1));
+            row.put(ball);
+            row.put(row.velocity(st.ball_vel(e, 0), st.ball_vel(e, 1)));
+            Complex viewer{};
+            for (std::size_t i = 0; i < frame.slots.size(); ++i) {
+                const std::uint64_t s = frame.slots[i];
+                const Complex pos = row.position(st.player_pos(e, s, 0), st.player_pos(e, s, 1));
+                if (i == 0) viewer = pos;
+                row.put(pos);
+                row.put(row.velocity(st.player_vel(e, s, 0), st.player_vel(e, s, 1)));
+            }
+            row.put(minus(ball, viewer));
+            row.put(minus(goal, ball));
+            for (std::size_t j = 0; j < k; ++j) {
+                const double* xy = ahead + 2 * (e * k + j);
+                row.put(row.position(xy[0], xy[1]));
+            }
+        }
+    }
+};
+
+template <bool Mirror>
+void write_rows(const BatchStateView& st, const TeamFrame& frame, const std::vector<double>& ahead,
+                std::size_t n, std::size_t k, float* out) {
+    RowsTask<Mirror> task{st, frame, ahead.data(), k,
+                          Batch::team_observation_width(frame.slots.size(), k), out};
+    shared_pool().parallel_for(n, task);
+}
 
 bool has_shape(std::ptrdiff_t got0, std::ptrdiff_t got1, std::size_t want0, std::size_t want1) {
     return static_cast<std::size_t>(got0) == want0 && static_cast<std::size_t>(got1) == want1;
@@ -63,20 +109,20 @@ std::size_t Batch::team_observation_width(std::size_t n_slots, std::size_t n_off
     return 4 * n_slots + 8 + 2 * n_offsets;
 }
 
-BatchStatus Batch::team_observation(const BatchStateView& st, const TeamFrame& frame,
+BatchStatus Batch::team_observation(const BatchStateView& state, const TeamFrame& frame,
                                     std::vector<std::uint64_t> offsets, float* out,
                                     bool& finished, StopCheck stop) const {
     const std::size_t n = s_->worlds.size();
     const std::size_t p = s_->n_players;
     finished = false;
-    if (!has_shape(st.ball_pos.shape[0], st.ball_pos.shape[1], n, 2) ||
-        !has_shape(st.ball_vel.shape[0], st.ball_vel.shape[1], n, 2))
-        return invalid("team_observation: ball_pos " + shape_text(st.ball_pos) + " / ball_vel " +
-                       shape_text(st.ball_vel) + " must both be (n_envs=" + decimal(n) + ", 2)");
-    for (const StridedView<double, 3>* a : {&st.player_pos, &st.player_vel}) {
+    if (!has_shape(state.ball_pos.shape[0], state.ball_pos.shape[1], n, 2) ||
+        !has_shape(state.ball_vel.shape[0], state.ball_vel.shape[1], n, 2))
+        return invalid("team_observation: ball_pos " + shape_text(state.ball_pos) + " / ball_vel " +
+                       shape_text(state.ball_vel) + " must both be (n_envs=" + decimal(n) + ", 2)");
+    for (const StridedView<double, 3>* a : {&state.player_pos, &state.player_vel}) {
         if (!has_shape(a->shape[0], a->shape[1], n, p) || a->shape[2] != 2)
-            return invalid("team_observation: player_pos " + shape_text(st.player_pos) +
-                           " / player_vel " + shape_text(st.player_vel) +
+            return invalid("team_observation: player_pos " + shape_text(state.player_pos) +
+                           " / player_vel " + shape_text(state.player_vel) +
                            " must both be (n_envs=" + decimal(n) + ", n_players=" + decimal(p) +
                            ", 2)");
     }
@@ -92,28 +138,10 @@ BatchStatus Batch::team_observation(const BatchStateView& st, const TeamFrame& f
     if (k > 0 && !predict(std::move(offsets), ahead.data(), stop)) return std::nullopt;
     finished = true;
 
-    const Complex pos_off{frame.pos_off.x, frame.pos_off.y};
-    const Complex goal{frame.opp_goal.x, frame.opp_goal.y};
-    RowWriter row{frame, pos_off, out};
-    for (std::size_t e = 0; e < n; ++e) {
-        const Complex ball = row.position(st.ball_pos(e, 0), st.ball_pos(e, 1));
-        row.put(ball);
-        row.put(row.velocity(st.ball_vel(e, 0), st.ball_vel(e, 1)));
-        Complex viewer{};
-        for (std::size_t i = 0; i < frame.slots.size(); ++i) {
-            const std::uint64_t s = frame.slots[i];
-            const Complex pos = row.position(st.player_pos(e, s, 0), st.player_pos(e, s, 1));
-            if (i == 0) viewer = pos;
-            row.put(pos);
-            row.put(row.velocity(st.player_vel(e, s, 0), st.player_vel(e, s, 1)));
-        }
-        row.put(minus(ball, viewer));
-        row.put(minus(goal, ball));
-        for (std::size_t j = 0; j < k; ++j) {
-            const double* xy = &ahead[2 * (e * k + j)];
-            row.put(row.position(xy[0], xy[1]));
-        }
-    }
+    if (frame.mirror)
+        write_rows<true>(state, frame, ahead, n, k, out);
+    else
+        write_rows<false>(state, frame, ahead, n, k, out);
     return std::nullopt;
 }
 
