@@ -20,6 +20,14 @@ def observe(team, lookahead=(), n_envs=1):
     return env, env.observation_fn(env.view, vexlo.State.read(env.core))
 
 
+def numpy_fuses_complex_products() -> bool:
+    """Whether NumPy's complex product keeps an underflowing real part's sign,
+    as its fused vector loops do: the engine follows those loops everywhere,
+    while NumPy's plain loops (on processors without them) lose that sign."""
+    z = np.full(64, complex(-5e-324, -1.0)) * np.complex128(0.2)
+    return bool(np.signbit(z.real).all())
+
+
 class TestLayout:
     def test_red_view_by_hand(self):
         _, obs = observe("red")
@@ -110,6 +118,8 @@ class TestLayout:
         for _ in range(25):
             env.step(env.action_space.sample())
         check()
+        if not numpy_fuses_complex_products():
+            return  # NumPy's plain loops differ from its vector loops below; ordinary states agree
         # Signed zeros, infinities, NaNs of both signs, huge values and products
         # that underflow: the terms by zero of the complex products, which NaN
         # they pass on, their fused real part and the conjugation decide the bits.
