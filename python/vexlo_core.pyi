@@ -132,6 +132,18 @@ class VecEnv:
         offsets: _Offsets,
         out: npt.NDArray[np.float32] | None = None,
     ) -> npt.NDArray[np.float32]: ...
+    def step_observe(
+        self,
+        actions: _I64,
+        restart: _Bool | None,
+        slots: _Offsets,
+        pos_mul: float,
+        vel_mul: float,
+        pos_off: tuple[float, float],
+        opp_goal: tuple[float, float],
+        mirror: bool,
+        offsets: _Offsets,
+    ) -> tuple[npt.NDArray[np.int8], _F64, _F64, _F64, _F64, _I64, npt.NDArray[np.float32]]: ...
     def save_state(self, mask: _Bool | None = None) -> bytes: ...
     def load_state(self, blob: _Blob, mask: _Bool | None = None) -> None: ...
     def digest(self) -> npt.NDArray[np.uint64]: ...

@@ -244,6 +244,18 @@ public:
                                  std::vector<std::uint64_t> offsets, float* out, bool& finished,
                                  StopCheck stop = {}) const;
 
+    // A training step in one pass over the worlds: step (as step), restart
+    // the environments under `restart` (as reset_mask), then write the
+    // resulting state into `state` (as snapshot) and `frame`'s observation of
+    // it into `obs` (as team_observation with that state), each group of
+    // worlds while it is still in the cache. The same bits as those calls one
+    // after the other. `finished` is false when `stop` cut a long prediction
+    // short: the step and the restarts have happened, `obs` is incomplete.
+    BatchStatus step_observe(StridedView<std::int64_t, 3> actions, const EnvMask& restart,
+                             const TeamFrame& frame, std::vector<std::uint64_t> offsets,
+                             std::int8_t* scored, const BatchSnapshot& state, float* obs,
+                             bool& finished, StopCheck stop = {});
+
     // The stadium's fixed geometry (the same in every environment).
     const std::vector<Goal>& goals() const;
     std::vector<std::array<double, 4>> wall_segments() const;  // x0, y0, x1, y1

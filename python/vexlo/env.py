@@ -281,6 +281,11 @@ class VectorEnv(gym.vector.VectorEnv):
         self.opponent_view = View.of(self.core, self.field, other, tick_skip=self.tick_skip,
                                      step_limit=self.step_limit)
         self.observation_fn: ObservationFn = observation if observation is not None else TeamObservation()
+        # The default observation (not a subclass that changes it) comes
+        # from the same engine call as the step.
+        fn = self.observation_fn
+        self._fused_observation = (fn if isinstance(fn, TeamObservation)
+                                   and type(fn).__call__ is TeamObservation.__call__ else None)
         self.reward_fn: RewardFn = reward if reward is not None else goal_reward
         if isinstance(kickoff, str):
             if kickoff != "auto":
@@ -373,14 +378,22 @@ class VectorEnv(gym.vector.VectorEnv):
                 self._opponent_writer.write(self._actions, opp_actions)
             except (TypeError, ValueError) as err:
                 raise type(err)(f"opponent: {err}") from None
-        scored = self.core.physics_step(self._actions)
-
         pending = self._pending
         restarted = self._any_pending and self.autoreset_mode == AutoresetMode.NEXT_STEP
-        if restarted:
-            self.core.reset_mask(pending)
-            self._begin_episodes(pending)
-        state = State.read(self.core)
+        obs = None
+        if self._fused_observation is not None and (not restarted or self.kickoff_fn is None):
+            # One engine call steps, restarts and observes; a kickoff would
+            # move the restarted environments after it, so it goes the long way.
+            scored, state, obs = self._fused_observation.step_observed(
+                self.core, self.view, self._actions, pending if restarted else None)
+            if restarted:
+                self._begin_episodes(pending)
+        else:
+            scored = self.core.physics_step(self._actions)
+            if restarted:
+                self.core.reset_mask(pending)
+                self._begin_episodes(pending)
+            state = State.read(self.core)
 
         terminated, truncated, any_goal = match_end_flags(scored, state.steps, self.step_limit)
         reward = np.asarray(self.reward_fn(self.view, prev, state, scored), dtype=np.float64)
@@ -391,7 +404,8 @@ class VectorEnv(gym.vector.VectorEnv):
             truncated[pending] = False
             reward[pending] = 0.0
         self.episode_return += reward
-        obs = self.observation_fn(self.view, state)
+        if obs is None:
+            obs = self.observation_fn(self.view, state)
         if obs.shape != self._obs_shape:
             self._refuse_observation(obs)
         infos: dict[str, Any] = {}

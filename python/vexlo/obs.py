@@ -212,6 +212,16 @@ class TeamObservation:
             # batch size): the NumPy passes take them, or raise what they do.
             return self._numpy_observation(view, state)
 
+    def step_observed(self, core: vexlo_core.VecEnv, view: View, actions: np.ndarray,
+                      restart: np.ndarray | None) -> tuple[np.ndarray, State, np.ndarray]:
+        """``core.physics_step(actions)``, then ``core.reset_mask(restart)``
+        when given, then the state and ``view``'s observation of it:
+        ``(scored, state, obs)``, from one engine call that reads each
+        environment once (the same bits as those calls one after the other)."""
+        scored, *state, obs = core.step_observe(actions, restart, *self._map(view).engine_frame,
+                                                self.lookahead)
+        return scored, State(*state), obs
+
     def _numpy_observation(self, view: View, state: State) -> np.ndarray:
         """The observation by NumPy passes, bit for bit the engine's."""
         # Every (x, y) pair is handled as one complex number, so that each

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "batch/state.hpp"
+#include "batch/state_rows.hpp"
 #include "batch/worker_pool.hpp"
 #include "lanes/lanes.hpp"
 
@@ -18,27 +19,8 @@ struct SnapshotTask {
     std::size_t width;
 
     void operator()(std::size_t group_begin, std::size_t group_end) const noexcept {
-        const std::size_t n = b->worlds.size(), p = b->n_players;
-        const std::size_t end = std::min(n, group_end * width);
-        double *ball_pos = out->ball_pos, *ball_vel = out->ball_vel;
-        double *player_pos = out->player_pos, *player_vel = out->player_vel;
-        for (std::size_t i = group_begin * width; i < end; ++i) {
-            const World& w = b->worlds[i];
-            const Disc& ball = w.ball();
-            ball_pos[2 * i] = ball.pos.x;
-            ball_pos[2 * i + 1] = ball.pos.y;
-            ball_vel[2 * i] = ball.vel.x;
-            ball_vel[2 * i + 1] = ball.vel.y;
-            for (std::size_t s = 0; s < p; ++s) {
-                const Disc& d = w.player(s);
-                const std::size_t at = 2 * (i * p + s);
-                player_pos[at] = d.pos.x;
-                player_pos[at + 1] = d.pos.y;
-                player_vel[at] = d.vel.x;
-                player_vel[at + 1] = d.vel.y;
-            }
-            out->steps[i] = static_cast<std::int64_t>(w.steps);
-        }
+        const std::size_t end = std::min(b->worlds.size(), group_end * width);
+        copy_state_rows(b->worlds.data(), b->n_players, group_begin * width, end, *out);
     }
 };
 
@@ -52,6 +34,28 @@ bool has_shape(const StridedView<T, Rank>& a, std::size_t d0, std::size_t d1, st
 }
 
 }  // namespace
+
+void copy_state_rows(const World* worlds, std::size_t n_players, std::size_t begin,
+                     std::size_t end, const BatchSnapshot& out) noexcept {
+    const std::size_t p = n_players;
+    for (std::size_t i = begin; i < end; ++i) {
+        const World& w = worlds[i];
+        const Disc& ball = w.ball();
+        out.ball_pos[2 * i] = ball.pos.x;
+        out.ball_pos[2 * i + 1] = ball.pos.y;
+        out.ball_vel[2 * i] = ball.vel.x;
+        out.ball_vel[2 * i + 1] = ball.vel.y;
+        for (std::size_t s = 0; s < p; ++s) {
+            const Disc& d = w.player(s);
+            const std::size_t at = 2 * (i * p + s);
+            out.player_pos[at] = d.pos.x;
+            out.player_pos[at + 1] = d.pos.y;
+            out.player_vel[at] = d.vel.x;
+            out.player_vel[at + 1] = d.vel.y;
+        }
+        out.steps[i] = static_cast<std::int64_t>(w.steps);
+    }
+}
 
 void Batch::snapshot(const BatchSnapshot& out) const {
     SnapshotTask task{s_.get(), &out, lane_width()};

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "batch/prediction_spans.hpp"
 #include "batch/state.hpp"
 #include "batch/worker_pool.hpp"
 #include "lanes/lanes.hpp"
@@ -44,12 +45,12 @@ struct PredictTask {
 // small fraction of a second, and rare enough to cost nothing measurable.
 constexpr std::uint64_t TICKS_BETWEEN_STOP_CHECKS = std::uint64_t{1} << 22;
 
-std::uint64_t ticks_per_span(const World& w, std::size_t n) {
+}  // namespace
+
+std::uint64_t prediction_span_ticks(const World& w, std::size_t n) {
     const std::uint64_t walls = w.planes.size() + w.segments.size() + w.first_player;
     return std::max<std::uint64_t>(1, TICKS_BETWEEN_STOP_CHECKS / n / (1 + walls / 64));
 }
-
-}  // namespace
 
 bool Batch::predict(std::vector<std::uint64_t> offsets, double* out, StopCheck stop) const {
     State& b = *s_;
@@ -63,7 +64,7 @@ bool Batch::predict(std::vector<std::uint64_t> offsets, double* out, StopCheck s
     // A long prediction runs in spans of ticks, the ball's motion carried
     // from one to the next; nothing outside the result changes, so it may
     // stop after any of them.
-    const std::uint64_t span_ticks = ticks_per_span(b.worlds[0], n);
+    const std::uint64_t span_ticks = prediction_span_ticks(b.worlds[0], n);
     std::vector<BallMotion> carry;
     if (plan.last_tick > span_ticks) carry.resize(n);
     for (std::uint64_t after = 0;;) {

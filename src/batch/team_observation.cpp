@@ -2,10 +2,12 @@
 // environment in one pass.
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "batch/state.hpp"
+#include "batch/team_rows.hpp"
 #include "batch/worker_pool.hpp"
 
 namespace vexlo {
@@ -55,55 +57,70 @@ struct RowWriter {
     }
 };
 
-// Rows of the environments in a range; the pool spreads the ranges over its
-// threads (rows are independent, so the bits do not depend on how).
 template <bool Mirror>
+void write_rows(const BatchStateView& st, const TeamFrame& frame, const double* ahead,
+                std::size_t k, std::size_t begin, std::size_t end, float* out) {
+    const std::size_t width = Batch::team_observation_width(frame.slots.size(), k);
+    const Complex goal{frame.opp_goal.x, frame.opp_goal.y};
+    RowWriter<Mirror> row{frame, {frame.pos_off.x, frame.pos_off.y}, out + begin * width};
+    for (std::size_t e = begin; e < end; ++e) {
+        const Complex ball = row.position(st.ball_pos(e, 0), st.ball_pos(e, 1));
+        row.put(ball);
+        row.put(row.velocity(st.ball_vel(e, 0), st.ball_vel(e, 1)));
+        Complex viewer{};
+        for (std::size_t i = 0; i < frame.slots.size(); ++i) {
+            const std::uint64_t s = frame.slots[i];
+            const Complex pos = row.position(st.player_pos(e, s, 0), st.player_pos(e, s, 1));
+            if (i == 0) viewer = pos;
+            row.put(pos);
+            row.put(row.velocity(st.player_vel(e, s, 0), st.player_vel(e, s, 1)));
+        }
+        row.put(minus(ball, viewer));
+        row.put(minus(goal, ball));
+        for (std::size_t j = 0; j < k; ++j) {
+            const double* xy = ahead + 2 * (e * k + j);
+            row.put(row.position(xy[0], xy[1]));
+        }
+    }
+}
+
+// Rows are independent, so the pool may spread them over its threads in
+// any way: the bits do not depend on it.
 struct RowsTask {
     const BatchStateView& st;
     const TeamFrame& frame;
-    const double* ahead;  // N rows of K positions
+    const double* ahead;
     std::size_t k;
-    std::size_t width;
     float* out;
 
     void operator()(std::size_t begin, std::size_t end) const noexcept {
-        const Complex goal{frame.opp_goal.x, frame.opp_goal.y};
-        RowWriter<Mirror> row{frame, {frame.pos_off.x, frame.pos_off.y}, out + begin * width};
-        for (std::size_t e = begin; e < end; ++e) {
-            const Complex ball = row.position(st.ball_pos(e, 0), st.ball_pos(e, 1));
-            row.put(ball);
-            row.put(row.velocity(st.ball_vel(e, 0), st.ball_vel(e, 1)));
-            Complex viewer{};
-            for (std::size_t i = 0; i < frame.slots.size(); ++i) {
-                const std::uint64_t s = frame.slots[i];
-                const Complex pos = row.position(st.player_pos(e, s, 0), st.player_pos(e, s, 1));
-                if (i == 0) viewer = pos;
-                row.put(pos);
-                row.put(row.velocity(st.player_vel(e, s, 0), st.player_vel(e, s, 1)));
-            }
-            row.put(minus(ball, viewer));
-            row.put(minus(goal, ball));
-            for (std::size_t j = 0; j < k; ++j) {
-                const double* xy = ahead + 2 * (e * k + j);
-                row.put(row.position(xy[0], xy[1]));
-            }
-        }
+        write_team_rows(st, frame, ahead, k, begin, end, out);
     }
 };
-
-template <bool Mirror>
-void write_rows(const BatchStateView& st, const TeamFrame& frame, const std::vector<double>& ahead,
-                std::size_t n, std::size_t k, float* out) {
-    RowsTask<Mirror> task{st, frame, ahead.data(), k,
-                          Batch::team_observation_width(frame.slots.size(), k), out};
-    shared_pool().parallel_for(n, task);
-}
 
 bool has_shape(std::ptrdiff_t got0, std::ptrdiff_t got1, std::size_t want0, std::size_t want1) {
     return static_cast<std::size_t>(got0) == want0 && static_cast<std::size_t>(got1) == want1;
 }
 
 }  // namespace
+
+void write_team_rows(const BatchStateView& state, const TeamFrame& frame, const double* ahead,
+                     std::size_t k, std::size_t begin, std::size_t end, float* out) noexcept {
+    if (frame.mirror)
+        write_rows<true>(state, frame, ahead, k, begin, end, out);
+    else
+        write_rows<false>(state, frame, ahead, k, begin, end, out);
+}
+
+BatchStatus check_team_frame(const char* call, const TeamFrame& frame, std::size_t n_players) {
+    if (frame.slots.empty()) return invalid(std::string(call) + ": slots must name the viewer");
+    for (std::uint64_t slot : frame.slots) {
+        if (slot >= n_players)
+            return invalid(std::string(call) + ": slot " + decimal(slot) +
+                           " is not below n_players " + decimal(n_players));
+    }
+    return std::nullopt;
+}
 
 std::size_t Batch::team_observation_width(std::size_t n_slots, std::size_t n_offsets) {
     return 4 * n_slots + 8 + 2 * n_offsets;
@@ -126,22 +143,15 @@ BatchStatus Batch::team_observation(const BatchStateView& state, const TeamFrame
                            " must both be (n_envs=" + decimal(n) + ", n_players=" + decimal(p) +
                            ", 2)");
     }
-    if (frame.slots.empty()) return invalid("team_observation: slots must name the viewer");
-    for (std::uint64_t slot : frame.slots) {
-        if (slot >= p)
-            return invalid("team_observation: slot " + decimal(slot) + " is not below n_players " +
-                           decimal(p));
-    }
+    if (BatchStatus refused = check_team_frame("team_observation", frame, p)) return refused;
 
     const std::size_t k = offsets.size();
     std::vector<double> ahead(n * k * 2);
     if (k > 0 && !predict(std::move(offsets), ahead.data(), stop)) return std::nullopt;
     finished = true;
 
-    if (frame.mirror)
-        write_rows<true>(state, frame, ahead, n, k, out);
-    else
-        write_rows<false>(state, frame, ahead, n, k, out);
+    RowsTask task{state, frame, ahead.data(), k, out};
+    shared_pool().parallel_for(n, task);
     return std::nullopt;
 }
 

@@ -6,6 +6,7 @@
 #include "args.hpp"
 #include "arrays.hpp"
 #include "py_ref.hpp"
+#include "team_frame_arg.hpp"
 #include "vecenv.hpp"
 
 namespace vexlo::py {
@@ -34,6 +35,17 @@ bool to_out_array(PyObject* obj, npy_intp n, npy_intp width, float*& rows) {
 
 }  // namespace
 
+bool to_team_frame(PyObject* const* args, TeamFrame& frame, std::vector<std::uint64_t>& offsets) {
+    if (!to_u64_sequence(args[0], "slots", frame.slots) ||
+        !to_f64(args[1], "pos_mul", frame.pos_mul) || !to_f64(args[2], "vel_mul", frame.vel_mul) ||
+        !to_vec2(args[3], "pos_off", frame.pos_off) || !to_vec2(args[4], "opp_goal", frame.opp_goal))
+        return false;
+    const int mirror = PyObject_IsTrue(args[5]);
+    if (mirror < 0 || !to_u64_sequence(args[6], "offsets", offsets)) return false;
+    frame.mirror = mirror != 0;
+    return true;
+}
+
 const char* const TEAM_OBSERVATION_PARAMS[] = {
     "ball_pos", "ball_vel", "player_pos", "player_vel", "slots", "pos_mul",
     "vel_mul",  "pos_off",  "opp_goal",   "mirror",     "offsets", "out"};
@@ -47,13 +59,8 @@ PyObject* vecenv_team_observation(Batch& b, PyObject* const* args) {
         !to_array(args[1], "ball_vel", NPY_FLOAT64, 2, ball_vel) ||
         !to_array(args[2], "player_pos", NPY_FLOAT64, 3, player_pos) ||
         !to_array(args[3], "player_vel", NPY_FLOAT64, 3, player_vel) ||
-        !to_u64_sequence(args[4], "slots", frame.slots) ||
-        !to_f64(args[5], "pos_mul", frame.pos_mul) || !to_f64(args[6], "vel_mul", frame.vel_mul) ||
-        !to_vec2(args[7], "pos_off", frame.pos_off) || !to_vec2(args[8], "opp_goal", frame.opp_goal))
+        !to_team_frame(args + 4, frame, offsets))
         return nullptr;
-    const int mirror = PyObject_IsTrue(args[9]);
-    if (mirror < 0 || !to_u64_sequence(args[10], "offsets", offsets)) return nullptr;
-    frame.mirror = mirror != 0;
 
     const auto n = static_cast<npy_intp>(b.n_envs());
     const auto width =

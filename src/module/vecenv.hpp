@@ -112,6 +112,8 @@ PyObject* vecenv_predict_ball(Batch& b, PyObject* const* args);
 // team_observation.cpp: the default team observation of every environment
 extern const Signature TEAM_OBSERVATION_SIGNATURE;
 PyObject* vecenv_team_observation(Batch& b, PyObject* const* args);
+extern const Signature STEP_OBSERVE_SIGNATURE;
+PyObject* vecenv_step_observe(Batch& b, PyObject* const* args);
 
 // Wraps a finished batch in a new Python object of `type`, or raises its
 // refusal (vecenv.cpp).

@@ -145,6 +145,15 @@ PyMethodDef METHODS[] = {
      "`mirror`. Rows: ball, ball velocity, each slot's position and velocity, ball minus\n"
      "`slots[0]`, `opp_goal` minus ball, then this batch's ball after each offset (as\n"
      "`predict_ball`)."},
+    {"step_observe", as_cfunction(method<Exclusive, &STEP_OBSERVE_SIGNATURE, vecenv_step_observe>),
+     FASTCALL,
+     "step_observe($self, actions, restart, slots, pos_mul, vel_mul, pos_off, opp_goal, mirror,\n"
+     "             offsets)\n--\n\n"
+     "`physics_step(actions)`, then `reset_mask(restart)` (`None`: no restart), then\n"
+     "`snapshot()` and `team_observation(*snapshot[:4], slots, ..., offsets)`, in one pass\n"
+     "over the environments, with the same bits. Returns `(scored, ball_pos, ball_vel,\n"
+     "player_pos, player_vel, steps, obs)`. An interrupt during a long prediction raises\n"
+     "after the step and the restarts have happened."},
     {"rollout_bench", as_cfunction(method<Exclusive, &BENCH_SIGNATURE, vecenv_rollout_bench>),
      FASTCALL,
      "rollout_bench($self, n_steps)\n--\n\n"

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "arena.hpp"
@@ -123,6 +124,96 @@ TEST(Batch, RolloutAndPredictionAreTheScalarOnesPerWorld) {
     }
 }
 
+// The state and a team's observation, as step_observe hands them back.
+struct Observed {
+    std::vector<std::int8_t> scored;
+    std::vector<double> balls, players;  // positions then velocities
+    std::vector<std::int64_t> steps;
+    std::vector<float> obs;
+
+    Observed(std::size_t n, std::size_t p, std::size_t width)
+        : scored(n), balls(4 * n), players(4 * n * p), steps(n), obs(n * width) {}
+    BatchSnapshot snapshot() {
+        const std::size_t n = steps.size(), np = players.size() / 2;
+        return {balls.data(), balls.data() + 2 * n, players.data(), players.data() + np,
+                steps.data()};
+    }
+    bool operator==(const Observed& o) const {
+        auto same = [](const auto& a, const auto& b) {
+            return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(a[0])) == 0;
+        };
+        return same(scored, o.scored) && same(balls, o.balls) && same(players, o.players) &&
+               same(steps, o.steps) && same(obs, o.obs);
+    }
+};
+
+TEST(Batch, StepObserveHasTheBitsOfTheCallsItJoins) {
+    // 67 environments: lane groups that do not divide it; the second
+    // lookahead is longer than a prediction runs without looking for an
+    // interruption, so it takes the separate prediction.
+    for (const std::vector<std::uint64_t>& offsets :
+         {std::vector<std::uint64_t>{8}, {}, {16, 4}, {3, 70000}}) {
+        Batch joined = make(67, 2, 1), parts = make(67, 2, 1);
+        scatter(joined, 8);
+        scatter(parts, 8);
+        const TeamFrame frame{{1, 0, 2}, 1.0 / 370, 0.2, {-1.0, 0.25}, {2.0, -0.0}, true};
+        const std::size_t n = 67, p = 3;
+        const std::size_t width = Batch::team_observation_width(3, offsets.size());
+        std::mt19937_64 rng(9);
+        for (int call = 0; call < 12; ++call) {
+            const Actions a = random_actions(n, p, rng);
+            std::vector<std::uint8_t> restart(n);
+            for (std::uint8_t& r : restart) r = rng() % 9 == 0;
+            const EnvMask mask = call % 3 == 0 ? EnvMask{} : EnvMask{StridedView<std::uint8_t, 1>::dense(
+                                                                 restart.data(), {67})};
+            Observed got(n, p, width), want(n, p, width);
+            bool finished = false;
+            ASSERT_FALSE(joined.step_observe(a.view, mask, frame, offsets, got.scored.data(),
+                                             got.snapshot(), got.obs.data(), finished));
+            EXPECT_TRUE(finished);
+            ASSERT_FALSE(parts.step(a.view, want.scored.data()));
+            if (mask) {
+                ASSERT_FALSE(parts.reset_mask(*mask));
+            }
+            parts.snapshot(want.snapshot());
+            const BatchSnapshot s = want.snapshot();
+            const BatchStateView view{StridedView<double, 2>::dense(s.ball_pos, {67, 2}),
+                                      StridedView<double, 2>::dense(s.ball_vel, {67, 2}),
+                                      StridedView<double, 3>::dense(s.player_pos, {67, 3, 2}),
+                                      StridedView<double, 3>::dense(s.player_vel, {67, 3, 2})};
+            ASSERT_FALSE(parts.team_observation(view, frame, offsets, want.obs.data(), finished));
+            EXPECT_TRUE(got == want) << "call " << call << ", " << offsets.size() << " offsets";
+        }
+    }
+}
+
+TEST(Batch, StepObserveRefusesBeforeItSteps) {
+    Batch b = make(3, 1, 1);
+    scatter(b, 6);
+    const std::vector<World> before = copies(b);
+    std::mt19937_64 rng(7);
+    const Actions right = random_actions(3, 2, rng), wrong = random_actions(3, 3, rng);
+    Observed out(3, 2, Batch::team_observation_width(2, 1));
+    const std::uint8_t mask[4] = {1, 1, 1, 1};
+    const TeamFrame frame{{0, 1}, 1.0, 1.0, {}, {}, false};
+    TeamFrame bad_slot = frame;
+    bad_slot.slots = {0, 2};
+    bool finished = true;
+    auto refusal = [&](const StridedView<std::int64_t, 3>& actions, const EnvMask& restart,
+                       const TeamFrame& f) {
+        BatchStatus refused = b.step_observe(actions, restart, f, {8}, out.scored.data(),
+                                             out.snapshot(), out.obs.data(), finished);
+        return refused ? refused->message : std::string("accepted");
+    };
+    EXPECT_EQ(refusal(wrong.view, {}, frame),
+              "step_observe: actions shape [3, 3, 3] != expected (n_envs=3, n_players=2, 3)");
+    EXPECT_EQ(refusal(right.view, StridedView<std::uint8_t, 1>::dense(mask, {4}), frame),
+              "step_observe: restart mask length 4 != n_envs 3");
+    EXPECT_EQ(refusal(right.view, {}, bad_slot), "step_observe: slot 2 is not below n_players 2");
+    EXPECT_FALSE(finished);
+    for (std::size_t e = 0; e < 3; ++e) EXPECT_TRUE(same_state(b.world(e), before[e])) << e;
+}
+
 // Everything a sequence of calls leaves behind, as bytes.
 std::vector<double> run_everything(std::size_t workers) {
     set_worker_count(workers);
@@ -138,6 +229,18 @@ std::vector<double> run_everything(std::size_t workers) {
         trace.insert(trace.end(), scored.begin(), scored.end());
     }
     b.rollout(25);
+    {
+        const Actions a = random_actions(b.n_envs(), b.n_players(), rng);
+        std::vector<std::uint8_t> restart(b.n_envs());
+        for (std::size_t e = 0; e < restart.size(); e += 7) restart[e] = 1;
+        Observed o(b.n_envs(), b.n_players(), Batch::team_observation_width(2, 1));
+        bool finished = false;
+        EXPECT_FALSE(b.step_observe(a.view, StridedView<std::uint8_t, 1>::dense(restart.data(), {501}),
+                                    TeamFrame{{0, 4}, 0.5, 0.25, {1.0, 2.0}, {3.0, 4.0}, false}, {8},
+                                    o.scored.data(), o.snapshot(), o.obs.data(), finished));
+        trace.insert(trace.end(), o.obs.begin(), o.obs.end());
+        trace.insert(trace.end(), o.balls.begin(), o.balls.end());
+    }
     const std::vector<std::uint64_t> offsets = {3, 90};
     std::vector<double> predicted(b.n_envs() * 4);
     b.predict(offsets, predicted.data());

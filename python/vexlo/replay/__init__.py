@@ -138,6 +138,16 @@ class _RecordingCore:
         self.recorder = recorder
         self.physics_step = recorder.step
 
+    def step_observe(self, actions: np.ndarray, restart: np.ndarray | None, *frame: Any) -> tuple[Any, ...]:
+        """The engine's ``step_observe`` as its parts, so that the step is
+        recorded alone and the restarts show up as changes between steps."""
+        core = self.recorder.core
+        scored = self.recorder.step(actions)
+        if restart is not None:
+            core.reset_mask(restart)
+        state = core.snapshot()
+        return (scored, *state, core.team_observation(*state[:4], *frame))
+
     def __getattr__(self, name: str) -> Any:
         return getattr(self.recorder.core, name)
 

@@ -28,6 +28,11 @@ def numpy_fuses_complex_products() -> bool:
     return bool(np.signbit(z.real).all())
 
 
+def engine_frame(env):
+    """The engine's frame arguments of ``env``'s own view."""
+    return vexlo.TeamObservation()._map(env.view).engine_frame
+
+
 class TestLayout:
     def test_red_view_by_hand(self):
         _, obs = observe("red")
@@ -149,6 +154,38 @@ class TestLayout:
             frame[0] = slots
             with pytest.raises(ValueError, match="slot"):
                 env.core.team_observation(*args[:4], *frame, ())
+
+    @pytest.mark.parametrize("team, kickoff, lookahead", [("red", None, (8,)), ("blue", "auto", (4, 16))])
+    def test_step_and_observation_in_one_engine_call(self, team, kickoff, lookahead):
+        class Separate(vexlo.TeamObservation):
+            def __call__(self, view, state):  # its own call: the environment observes after stepping
+                return super().__call__(view, state)
+
+        # Short episodes: restarts on most steps; a blue agent's kickoff moves them after the step.
+        make = lambda fn: vexlo.VectorEnv(40, 2, 2, team=team, kickoff=kickoff, step_limit=96,
+                                          observation=fn)
+        joined, apart = make(vexlo.TeamObservation(lookahead)), make(Separate(lookahead))
+        assert joined._fused_observation is not None and apart._fused_observation is None
+        joined.reset(seed=3)
+        apart.reset(seed=3)
+        rng = np.random.default_rng(4)
+        for _ in range(50):
+            a = rng.integers(0, joined.single_action_space.nvec, size=(40, 6))
+            got, want = joined.step(a), apart.step(a)
+            for x, y in zip(got[:4], want[:4]):
+                assert x.tobytes() == y.tobytes()
+            assert got[4].keys() == want[4].keys()
+        np.testing.assert_array_equal(joined.core.digest(), apart.core.digest())
+
+        core = joined.core
+        before = core.digest()
+        frame = (*engine_frame(joined), lookahead)
+        for bad in [np.ones(39, bool), np.ones(40, np.int8)]:
+            with pytest.raises((TypeError, ValueError), match="restart"):
+                core.step_observe(joined._actions, bad, *frame)
+        with pytest.raises(ValueError, match="actions"):
+            core.step_observe(joined._actions[:, :3], None, *frame)
+        np.testing.assert_array_equal(core.digest(), before)
 
     def test_bad_lookahead_rejected(self):
         for bad in [(0,), (8, 4)]:
