@@ -113,6 +113,10 @@ PyObject* vecenv_predict_ball(Batch& b, PyObject* const* args);
 extern const Signature TEAM_OBSERVATION_SIGNATURE;
 PyObject* vecenv_team_observation(Batch& b, PyObject* const* args);
 
+// team_inputs.cpp: one team's action digits as engine inputs
+extern const Signature TEAM_INPUTS_SIGNATURE;
+PyObject* vecenv_team_inputs(Batch& b, PyObject* const* args);
+
 // Wraps a finished batch in a new Python object of `type`, or raises its
 // refusal (vecenv.cpp).
 PyObject* wrap_batch(PyTypeObject* type, BatchOrError&& built);

@@ -145,6 +145,17 @@ PyMethodDef METHODS[] = {
      "`mirror`. Rows: ball, ball velocity, each slot's position and velocity, ball minus\n"
      "`slots[0]`, `opp_goal` minus ball, then this batch's ball after each offset (as\n"
      "`predict_ball`)."},
+    {"team_inputs", as_cfunction(method<Shared, &TEAM_INPUTS_SIGNATURE, vecenv_team_inputs>),
+     FASTCALL,
+     "team_inputs($self, digits, slots, mirror, kick_value, out)\n--\n\n"
+     "One team's action digits as engine inputs, written in place into `out` `(N, P, 3)`\n"
+     "i64 (the array `physics_step` takes). `digits` `(N, 3*len(slots))` i64 holds\n"
+     "(dx, dy, kick) per slot of `slots`: dx, dy in 0..2 for -1, 0, +1 (dx the other\n"
+     "way round when `mirror`), kick in 0..1 for 0 or `kick_value` (1: kick once per\n"
+     "press, 2: re-arm every tick). Every digit is checked first; returns False,\n"
+     "writing nothing, if one is out of range, else writes the rows of `slots` (the\n"
+     "others are left as they are) and returns True. Digits of another dtype raise\n"
+     "TypeError: they are not converted."},
     {"rollout_bench", as_cfunction(method<Exclusive, &BENCH_SIGNATURE, vecenv_rollout_bench>),
      FASTCALL,
      "rollout_bench($self, n_steps)\n--\n\n"

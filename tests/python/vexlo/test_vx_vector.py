@@ -187,6 +187,26 @@ class TestActions:
         assert shown in str(info.value)
         assert env.core.snapshot()[4].tolist() == [0]  # nothing was stepped
 
+    def test_engine_input_arguments(self):
+        env = vexlo.VectorEnv(3, n_red=2)
+        core, buf = env.core, env._actions
+        digits = np.tile(np.array([1, 2, 0, 0, 1, 2]), (3, 1))
+        # Read backwards: (2, 1, 0) for slot 2, (0, 2, 1) for slot 0, dx mirrored.
+        assert core.team_inputs(digits[:, ::-1], (2, 0), True, 1, buf) is True
+        assert buf[:, [2, 0]].tolist() == [[[-1, 0, 0], [1, 1, 1]]] * 3 and not buf[:, 1].any()
+        assert core.team_inputs(digits, (2, 0), True, 1, buf) is False  # kick digit 2
+        assert buf[:, [2, 0]].tolist() == [[[-1, 0, 0], [1, 1, 1]]] * 3
+        read_only = buf.copy()
+        read_only.flags.writeable = False
+        for bad in [digits.astype(np.int32), digits.astype(np.float64), digits.ravel(), [[1] * 6] * 3]:
+            with pytest.raises(TypeError, match="digits"):
+                core.team_inputs(bad, (0, 1), False, 2, buf)
+        for bad_out in [buf[:, 1:], buf.astype(np.int32), buf[::-1], buf[..., :2], read_only]:
+            with pytest.raises((TypeError, ValueError), match="out"):
+                core.team_inputs(digits, (0, 1), False, 2, bad_out)
+        with pytest.raises(ValueError, match=r"digits \[3, 6\] must be \(n_envs=3, 3 \* len\(slots\)=3\)"):
+            core.team_inputs(digits, (0,), False, 2, buf)
+
     def test_callables_with_a_wrong_number_of_rows_are_refused(self):
         with pytest.raises(ValueError, match=r"one row per environment, \(3, \.\.\.\)"):
             vexlo.VectorEnv(3, observation=lambda view, state: np.zeros((1, 4), np.float32))
