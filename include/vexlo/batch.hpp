@@ -256,6 +256,17 @@ public:
                              std::int8_t* scored, const BatchSnapshot& state, float* obs,
                              bool& finished, StopCheck stop = {});
 
+    // One team's action digits as engine inputs. digits (N, 3k) hold (dx, dy,
+    // kick) for each of the team's k slots in `slots` order: dx and dy in
+    // 0..2 (for -1, 0, +1; dx read as +1, 0, -1 when `mirror`), kick in 0..1
+    // (pressed gives `kick_value`, 1 or 2). Every digit is checked first:
+    // only if all are in range are the rows out[e, slots[i]] of out (N, P, 3),
+    // dense, written (the other slots' rows are left as they are) and
+    // `wrote` set.
+    BatchStatus team_inputs(StridedView<std::int64_t, 2> digits,
+                            std::span<const std::uint64_t> slots, bool mirror,
+                            std::int64_t kick_value, std::int64_t* out, bool& wrote) const;
+
     // The stadium's fixed geometry (the same in every environment).
     const std::vector<Goal>& goals() const;
     std::vector<std::array<double, 4>> wall_segments() const;  // x0, y0, x1, y1

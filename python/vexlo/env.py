@@ -63,8 +63,21 @@ class ActionWriter:
         self.shape: tuple[int, ...] | None = None
         self._bound: np.ndarray | None = None
         self._in_range = np.empty(0, dtype=bool)
+        # The common case, int64 digits of the default shape, is checked and
+        # written by the engine in one call (the NumPy passes cost several
+        # microseconds at any size); it knows only the two kick values.
+        self._core = view.core if self.kick_value in (KICK_PRESS, KICK_REARM) else None
+        self._own = tuple(int(s) for s in own)
+        self._mirror = self.dx_sign < 0
 
     def write(self, buf: np.ndarray, actions: Any) -> None:
+        # The engine returns False, writing nothing, at a digit out of range:
+        # check then raises the error of the NumPy path. A writer given its
+        # own shape (one agent's slot, say) keeps to the NumPy path.
+        if (self._core is not None and self.shape is None and isinstance(actions, np.ndarray)
+                and actions.dtype == np.int64 and actions.shape == (buf.shape[0], 3 * self.n)
+                and self._core.team_inputs(actions, self._own, self._mirror, self.kick_value, buf)):
+            return
         a = self.check(actions, buf.shape[0])
         a = a.reshape(buf.shape[0], self.n, 3)
         rows = buf[:, self.slots]

@@ -115,6 +115,10 @@ PyObject* vecenv_team_observation(Batch& b, PyObject* const* args);
 extern const Signature STEP_OBSERVE_SIGNATURE;
 PyObject* vecenv_step_observe(Batch& b, PyObject* const* args);
 
+// team_inputs.cpp: one team's action digits as engine inputs
+extern const Signature TEAM_INPUTS_SIGNATURE;
+PyObject* vecenv_team_inputs(Batch& b, PyObject* const* args);
+
 // Wraps a finished batch in a new Python object of `type`, or raises its
 // refusal (vecenv.cpp).
 PyObject* wrap_batch(PyTypeObject* type, BatchOrError&& built);

@@ -154,6 +154,17 @@ PyMethodDef METHODS[] = {
      "over the environments, with the same bits. Returns `(scored, ball_pos, ball_vel,\n"
      "player_pos, player_vel, steps, obs)`. An interrupt during a long prediction raises\n"
      "after the step and the restarts have happened."},
+    {"team_inputs", as_cfunction(method<Shared, &TEAM_INPUTS_SIGNATURE, vecenv_team_inputs>),
+     FASTCALL,
+     "team_inputs($self, digits, slots, mirror, kick_value, out)\n--\n\n"
+     "One team's action digits as engine inputs, written in place into `out` `(N, P, 3)`\n"
+     "i64 (the array `physics_step` takes). `digits` `(N, 3*len(slots))` i64 holds\n"
+     "(dx, dy, kick) per slot of `slots`: dx, dy in 0..2 for -1, 0, +1 (dx the other\n"
+     "way round when `mirror`), kick in 0..1 for 0 or `kick_value` (1: kick once per\n"
+     "press, 2: re-arm every tick). Every digit is checked first; returns False,\n"
+     "writing nothing, if one is out of range, else writes the rows of `slots` (the\n"
+     "others are left as they are) and returns True. Digits of another dtype raise\n"
+     "TypeError: they are not converted."},
     {"rollout_bench", as_cfunction(method<Exclusive, &BENCH_SIGNATURE, vecenv_rollout_bench>),
      FASTCALL,
      "rollout_bench($self, n_steps)\n--\n\n"

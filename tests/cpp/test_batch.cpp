@@ -1,9 +1,14 @@
 // A Batch is the scalar tick and prediction run per world, whatever the
 // number of worker threads, reading strided inputs in place; it refuses bad
-// arguments before it writes anything and stops where its caller asks.
+// arguments before it writes anything and stops where its caller asks. It
+// also turns one team's action digits into engine inputs.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <climits>
 #include <cstring>
+#include <string>
+#include <utility>
 #include <random>
 #include <span>
 #include <string>
@@ -310,6 +315,70 @@ TEST(Batch, RefusesBadArgumentsBeforeWritingAnything) {
     EXPECT_TRUE(same_state(b.world(0), before[0]));
     EXPECT_FALSE(same_state(b.world(1), before[1]));
     EXPECT_TRUE(same_state(b.world(2), before[2]));
+}
+
+TEST(Batch, TeamInputsCheckEveryDigitThenWriteOnlyTheTeamsRows) {
+    const Batch b = make(3, 2, 3);
+    const std::vector<std::uint64_t> slots = {4, 1};  // view order, not slot order
+    // (3, 6) digits read through every other column of a (3, 12) buffer.
+    std::vector<std::int64_t> buffer(3 * 12, 99);
+    auto digit = [&](std::size_t e, std::size_t j) -> std::int64_t& {
+        return buffer[e * 12 + 2 * j];
+    };
+    for (std::size_t e = 0; e < 3; ++e) {
+        for (std::size_t j = 0; j < 6; ++j)
+            digit(e, j) = static_cast<std::int64_t>((e + 2 * j + e * j) % (j % 3 == 2 ? 2 : 3));
+    }
+    const StridedView<std::int64_t, 2> digits{buffer.data(), {3, 6}, {96, 16}};
+    auto call = [&](bool mirror, std::int64_t kick_value, std::vector<std::int64_t>& out) {
+        out.assign(3 * 5 * 3, -7);
+        bool wrote = true;
+        const BatchStatus refused =
+            b.team_inputs(digits, slots, mirror, kick_value, out.data(), wrote);
+        EXPECT_FALSE(refused) << refused->message;
+        return wrote;
+    };
+    std::vector<std::int64_t> out;
+    for (const bool mirror : {false, true}) {
+        for (const std::int64_t kick_value : {1, 2}) {
+            ASSERT_TRUE(call(mirror, kick_value, out));
+            std::vector<std::int64_t> want(3 * 5 * 3, -7);
+            for (std::size_t e = 0; e < 3; ++e) {
+                for (std::size_t i = 0; i < slots.size(); ++i) {
+                    std::int64_t* input = &want[(e * 5 + slots[i]) * 3];
+                    const std::int64_t dx = digit(e, 3 * i);
+                    input[0] = mirror ? 1 - dx : dx - 1;
+                    input[1] = digit(e, 3 * i + 1) - 1;
+                    input[2] = digit(e, 3 * i + 2) * kick_value;
+                }
+            }
+            EXPECT_EQ(out, want) << mirror << " " << kick_value;
+        }
+    }
+    // One digit out of range anywhere: nothing is written.
+    const std::array<std::array<std::int64_t, 3>, 6> bad = {
+        {{0, 0, 3}, {2, 5, 2}, {1, 1, -1}, {2, 3, 3}, {0, 2, 2}, {1, 4, INT64_MIN}}};
+    for (const auto& [e, j, value] : bad) {
+        const std::int64_t kept = std::exchange(digit(e, j), value);
+        EXPECT_FALSE(call(true, 2, out)) << e << " " << j << " " << value;
+        EXPECT_EQ(out, std::vector<std::int64_t>(3 * 5 * 3, -7));
+        digit(e, j) = kept;
+    }
+
+    bool wrote = true;
+    auto refusal = [&](StridedView<std::int64_t, 2> d, std::vector<std::uint64_t> s,
+                       std::int64_t kick) {
+        const BatchStatus refused = b.team_inputs(d, s, false, kick, out.data(), wrote);
+        EXPECT_FALSE(wrote);
+        return refused ? refused->message : std::string("accepted");
+    };
+    EXPECT_EQ(refusal({buffer.data(), {2, 6}, {96, 16}}, slots, 2),
+              "team_inputs: digits [2, 6] must be (n_envs=3, 3 * len(slots)=6)");
+    EXPECT_EQ(refusal(digits, {4}, 2),
+              "team_inputs: digits [3, 6] must be (n_envs=3, 3 * len(slots)=3)");
+    EXPECT_EQ(refusal(digits, {1, 5}, 2), "team_inputs: slot 5 is not below n_players 5");
+    EXPECT_EQ(refusal(digits, slots, 0).rfind("team_inputs: kick_value 0 must be 1", 0), 0u);
+    EXPECT_EQ(out, std::vector<std::int64_t>(3 * 5 * 3, -7));
 }
 
 TEST(Batch, ConstructionReportsEachKindOfRefusal) {

@@ -187,6 +187,55 @@ class TestActions:
         assert shown in str(info.value)
         assert env.core.snapshot()[4].tolist() == [0]  # nothing was stepped
 
+    @pytest.mark.parametrize("n_red,n_blue", [(1, 1), (2, 3)])
+    @pytest.mark.parametrize("rearm", [True, False])
+    def test_engine_writes_what_numpy_writes(self, n_red, n_blue, rearm, monkeypatch):
+        env = vexlo.VectorEnv(64, n_red, n_blue, rearm_kick=rearm)
+        rng = np.random.default_rng(n_blue)
+        for writer in (env._writer, env._opponent_writer):
+            checked = []
+            check = writer.check
+            monkeypatch.setattr(writer, "check", lambda a, n: checked.append(a.dtype) or check(a, n))
+            nvec = np.tile([3, 3, 2], len(writer._own))
+            for _ in range(3):
+                a = rng.integers(0, nvec, size=(64, nvec.size))  # int64: the engine's
+                old = rng.integers(-9, 9, size=env._actions.shape)
+                engine, numpy_path = old.copy(), old.copy()
+                writer.write(engine, a)
+                writer.write(numpy_path, a.astype(np.int32))
+                np.testing.assert_array_equal(engine, numpy_path)
+                assert not np.array_equal(engine, old)
+            assert checked == [np.int32] * 3
+            # A digit out of range, even at the last entry: the NumPy path's
+            # message, and nothing written.
+            a[-1, -1] = 2
+            with pytest.raises(ValueError) as engine_error:
+                writer.write(engine, a)
+            with pytest.raises(ValueError) as numpy_error:
+                writer.write(engine, a.astype(np.int32))
+            assert str(engine_error.value) == str(numpy_error.value)
+            np.testing.assert_array_equal(engine, numpy_path)
+
+    def test_engine_input_arguments(self):
+        env = vexlo.VectorEnv(3, n_red=2)
+        core, buf = env.core, env._actions
+        digits = np.tile(np.array([1, 2, 0, 0, 1, 2]), (3, 1))
+        # Read backwards: (2, 1, 0) for slot 2, (0, 2, 1) for slot 0, dx mirrored.
+        assert core.team_inputs(digits[:, ::-1], (2, 0), True, 1, buf) is True
+        assert buf[:, [2, 0]].tolist() == [[[-1, 0, 0], [1, 1, 1]]] * 3 and not buf[:, 1].any()
+        assert core.team_inputs(digits, (2, 0), True, 1, buf) is False  # kick digit 2
+        assert buf[:, [2, 0]].tolist() == [[[-1, 0, 0], [1, 1, 1]]] * 3
+        read_only = buf.copy()
+        read_only.flags.writeable = False
+        for bad in [digits.astype(np.int32), digits.astype(np.float64), digits.ravel(), [[1] * 6] * 3]:
+            with pytest.raises(TypeError, match="digits"):
+                core.team_inputs(bad, (0, 1), False, 2, buf)
+        for bad_out in [buf[:, 1:], buf.astype(np.int32), buf[::-1], buf[..., :2], read_only]:
+            with pytest.raises((TypeError, ValueError), match="out"):
+                core.team_inputs(digits, (0, 1), False, 2, bad_out)
+        with pytest.raises(ValueError, match=r"digits \[3, 6\] must be \(n_envs=3, 3 \* len\(slots\)=3\)"):
+            core.team_inputs(digits, (0,), False, 2, buf)
+
     def test_callables_with_a_wrong_number_of_rows_are_refused(self):
         with pytest.raises(ValueError, match=r"one row per environment, \(3, \.\.\.\)"):
             vexlo.VectorEnv(3, observation=lambda view, state: np.zeros((1, 4), np.float32))
