@@ -23,10 +23,16 @@ struct DiscLanes {
 // Loads every lane's discs at once. Positions, velocities and masks always
 // come from each lane's own world; the fixed properties too, unless the
 // caller promised uniform worlds. Lanes past `count` repeat the first world.
-// Only the first `n_discs` discs are loaded.
+// Only the first `n_discs` discs are loaded. `fixed_held` says whether
+// `discs` still hold the fixed properties of uniform worlds: a workspace slot
+// serves the worlds of one batch only, so after the first uniform load they
+// need not be written again (nothing but this load writes them).
 void gather_discs(std::vector<DiscLanes>& discs, const World* const* worlds, std::size_t count,
-                  bool uniform, std::size_t n_discs) {
+                  bool uniform, std::size_t n_discs, bool& fixed_held) {
     const World& w0 = *worlds[0];
+    if (discs.size() != n_discs) fixed_held = false;
+    const bool load_fixed = !(uniform && fixed_held);
+    fixed_held = uniform;
     discs.resize(n_discs);
     i64v base;
     for (std::size_t l = 0; l < W; ++l)
@@ -42,6 +48,7 @@ void gather_discs(std::vector<DiscLanes>& discs, const World* const* worlds, std
         load_motion(lane_disc, D.px, D.py, D.vx, D.vy);
         for (std::size_t l = 0; l < W; ++l) D.mask[l] = lane_disc[l]->c_mask;
         if (uniform) {
+            if (!load_fixed) continue;
             const Disc& d = w0.discs[i];
             D.radius = splat(d.radius); D.inv_mass = splat(d.inv_mass);
             D.damping = splat(d.damping); D.b_coef = splat(d.b_coef);

@@ -40,6 +40,8 @@ struct PredictLanes {
     WallCache walls;
     DiscClearBox clear_of_discs;
     std::vector<ClearBox> obstacles;
+    // Whether discs hold the fixed properties of uniform worlds (see gather_discs).
+    bool fixed_held = false;
 
     PredictLanes(const World& layout, const Walls& shared_walls)
         : discs(layout.first_player), walls(shared_walls) {
@@ -152,7 +154,7 @@ bool predict_group(PredictLanes& s, const LanePrediction& job) {
     if (job.count == 0 || job.count > W || !share_stadium(job) || !s.fit(*job.worlds[0])) return false;
     const World& w0 = *job.worlds[0];
     // The ball and the stadium discs; players play no part.
-    gather_discs(s.discs, job.worlds, job.count, job.uniform, w0.first_player);
+    gather_discs(s.discs, job.worlds, job.count, job.uniform, w0.first_player, s.fixed_held);
     const PredictionPlan& plan = *job.plan;
     const std::uint64_t after = job.span.after, until = std::min(job.span.until, plan.last_tick);
     DiscLanes& ball = s.discs[0];

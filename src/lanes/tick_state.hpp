@@ -40,6 +40,8 @@ struct TickLanes {
     // in index order; kickable[0 .. n_kickable).
     std::vector<std::uint32_t> kickable;
     std::size_t n_kickable = 0;
+    // Whether discs hold the fixed properties of uniform worlds (see gather_discs).
+    bool fixed_held = false;
 
     TickLanes(const World& layout, const Walls& shared_walls)
         : discs(layout.discs.size()),
@@ -120,12 +122,20 @@ bool share_layout(const LaneRun& run) {
     return true;
 }
 
+void load_inputs(TickLanes& s, const LaneRun& run);
+
 // Loads the run's worlds and both sets of inputs into `s`.
 void prepare(TickLanes& s, const LaneRun& run) {
     const World& w0 = *run.worlds[0];
-    gather_discs(s.discs, run.worlds, run.count, run.uniform, w0.discs.size());
+    const bool lists_hold = run.uniform && s.fixed_held;
+    gather_discs(s.discs, run.worlds, run.count, run.uniform, w0.discs.size(), s.fixed_held);
     for (std::size_t l = 0; l < W; ++l) load_kick_state(s, *run.worlds[l < run.count ? l : 0], l);
     const std::size_t n = s.discs.size();
+    // The lists below depend on fixed properties only: those of the last run still hold.
+    if (lists_hold && s.fixed_held) {
+        load_inputs(s, run);
+        return;
+    }
     std::uint32_t n_partners = 0;
     s.n_kickable = 0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -139,6 +149,12 @@ void prepare(TickLanes& s, const LaneRun& run) {
             s.kickable[s.n_kickable++] = static_cast<std::uint32_t>(i);
     }
     s.first_partner[n] = n_partners;
+    load_inputs(s, run);
+}
+
+// The two input sets of every lane, as directions and kick inputs.
+void load_inputs(TickLanes& s, const LaneRun& run) {
+    const World& w0 = *run.worlds[0];
     for (std::size_t p = 0; p < w0.n_players; ++p) {
         PlayerLanes& P = s.players[p];
         for (std::size_t l = 0; l < W; ++l) {
