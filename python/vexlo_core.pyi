@@ -136,12 +136,9 @@ class VecEnv:
         self,
         actions: _I64,
         restart: _Bool | None,
-        slots: _Offsets,
-        pos_mul: float,
-        vel_mul: float,
-        pos_off: tuple[float, float],
-        opp_goal: tuple[float, float],
-        mirror: bool,
+        frames: Sequence[
+            tuple[_Offsets, float, float, tuple[float, float], tuple[float, float], bool]
+        ],
         offsets: _Offsets,
     ) -> tuple[npt.NDArray[np.int8], _F64, _F64, _F64, _F64, _I64, npt.NDArray[np.float32]]: ...
     def team_inputs(

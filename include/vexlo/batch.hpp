@@ -246,13 +246,15 @@ public:
 
     // A training step in one pass over the worlds: step (as step), restart
     // the environments under `restart` (as reset_mask), then write the
-    // resulting state into `state` (as snapshot) and `frame`'s observation of
-    // it into `obs` (as team_observation with that state), each group of
-    // worlds while it is still in the cache. The same bits as those calls one
-    // after the other. `finished` is false when `stop` cut a long prediction
-    // short: the step and the restarts have happened, `obs` is incomplete.
+    // resulting state into `state` (as snapshot) and each frame's observation
+    // of it into `obs` (F, N, width) (as team_observation with that state,
+    // one ball prediction serving every frame), each group of worlds while it
+    // is still in the cache. The frames must list equally many slots. The
+    // same bits as those calls one after the other. `finished` is false when
+    // `stop` cut a long prediction short: the step and the restarts have
+    // happened, `obs` is incomplete.
     BatchStatus step_observe(StridedView<std::int64_t, 3> actions, const EnvMask& restart,
-                             const TeamFrame& frame, std::vector<std::uint64_t> offsets,
+                             std::span<const TeamFrame> frames, std::vector<std::uint64_t> offsets,
                              std::int8_t* scored, const BatchSnapshot& state, float* obs,
                              bool& finished, StopCheck stop = {});
 

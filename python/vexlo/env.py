@@ -133,6 +133,14 @@ class ActionWriter:
                          f"entry {index[-1]} takes an integer 0..{int(self.nvec[index[-1]]) - 1}")
 
 
+def engine_built(fn: ObservationFn) -> TeamObservation | None:
+    """``fn`` when it is the default observation (not a subclass that
+    changes it), which can come from the same engine call as the step."""
+    if isinstance(fn, TeamObservation) and type(fn).__call__ is TeamObservation.__call__:
+        return fn
+    return None
+
+
 def infer_observation_space(fn: ObservationFn, view: View, state: State) -> spaces.Box:
     """The single-environment space of ``fn``'s output, probed once on ``state``
     (which must be the engine's current state: observations may query it)."""
@@ -294,11 +302,7 @@ class VectorEnv(gym.vector.VectorEnv):
         self.opponent_view = View.of(self.core, self.field, other, tick_skip=self.tick_skip,
                                      step_limit=self.step_limit)
         self.observation_fn: ObservationFn = observation if observation is not None else TeamObservation()
-        # The default observation (not a subclass that changes it) comes
-        # from the same engine call as the step.
-        fn = self.observation_fn
-        self._fused_observation = (fn if isinstance(fn, TeamObservation)
-                                   and type(fn).__call__ is TeamObservation.__call__ else None)
+        self._fused_observation = engine_built(self.observation_fn)
         self.reward_fn: RewardFn = reward if reward is not None else goal_reward
         if isinstance(kickoff, str):
             if kickoff != "auto":
@@ -397,8 +401,9 @@ class VectorEnv(gym.vector.VectorEnv):
         if self._fused_observation is not None and (not restarted or self.kickoff_fn is None):
             # One engine call steps, restarts and observes; a kickoff would
             # move the restarted environments after it, so it goes the long way.
-            scored, state, obs = self._fused_observation.step_observed(
-                self.core, self.view, self._actions, pending if restarted else None)
+            scored, state, views = self._fused_observation.step_observed(
+                self.core, (self.view,), self._actions, pending if restarted else None)
+            obs = views[0]
             if restarted:
                 self._begin_episodes(pending)
         else:

@@ -151,7 +151,7 @@ class _ComplexMap:
         goal = complex(view.opp_goal[0], flip * view.opp_goal[1])
         slots = tuple(int(s) for s in view.slots)
         pos_mul, vel_mul = float(view.pos_mul[0]), float(view.vel_mul[0])
-        # The same numbers as the engine's team_observation takes them.
+        # The same numbers as the engine's team_observation and step_observe take them.
         engine_frame = (slots, pos_mul, vel_mul, (off.real, off.imag), (goal.real, goal.imag), mirror)
         return cls(view=view, slots=slots, mirror=mirror,
                    pos_mul=np.complex128(pos_mul), vel_mul=np.complex128(vel_mul),
@@ -212,14 +212,16 @@ class TeamObservation:
             # batch size): the NumPy passes take them, or raise what they do.
             return self._numpy_observation(view, state)
 
-    def step_observed(self, core: vexlo_core.VecEnv, view: View, actions: np.ndarray,
+    def step_observed(self, core: vexlo_core.VecEnv, views: Sequence[View], actions: np.ndarray,
                       restart: np.ndarray | None) -> tuple[np.ndarray, State, np.ndarray]:
         """``core.physics_step(actions)``, then ``core.reset_mask(restart)``
-        when given, then the state and ``view``'s observation of it:
-        ``(scored, state, obs)``, from one engine call that reads each
-        environment once (the same bits as those calls one after the other)."""
-        scored, *state, obs = core.step_observe(actions, restart, *self._map(view).engine_frame,
-                                                self.lookahead)
+        when given, then the state and each view's observation of it:
+        ``(scored, state, obs)`` with ``obs`` ``(len(views), N, D)``, from one
+        engine call that reads each environment once and predicts the ball
+        once for every view (the same bits as those calls one after the
+        other). The views must see equally many players."""
+        frames = [self._map(view).engine_frame for view in views]
+        scored, *state, obs = core.step_observe(actions, restart, frames, self.lookahead)
         return scored, State(*state), obs
 
     def _numpy_observation(self, view: View, state: State) -> np.ndarray:

@@ -11,8 +11,8 @@ from gymnasium.vector import AutoresetMode
 from gymnasium.vector.utils import batch_space
 
 from .env import (KICK_PRESS, KICK_REARM, PLAYER_ACTION, ActionWriter, KickoffFn, ObservationFn,
-                  RewardFn, apply_kickoff, episode_info, final_step_info, infer_observation_space, make_core,
-                  match_end_flags)
+                  RewardFn, apply_kickoff, engine_built, episode_info, final_step_info,
+                  infer_observation_space, make_core, match_end_flags)
 from .field import FLAG_BLUE, FLAG_RED, Field
 from .obs import TeamObservation, View
 from .rewards import goal_reward
@@ -92,6 +92,7 @@ class SelfPlayEnv(gym.vector.VectorEnv):
         self.red_view = View.of(self.core, self.field, FLAG_RED, tick_skip=self.tick_skip,
                                 step_limit=self.step_limit)
         self.observation_fn: ObservationFn = observation if observation is not None else TeamObservation()
+        self._fused_observation = engine_built(self.observation_fn)
         self.reward_fn: RewardFn = reward if reward is not None else goal_reward
         self.kickoff_fn = kickoff
 
@@ -167,14 +168,27 @@ class SelfPlayEnv(gym.vector.VectorEnv):
         np.multiply(digits, self._mul, out=flat)
         np.add(flat, self._add, out=flat)
         prev = self.match_state
-        scored = self.core.physics_step(self._actions)
-
         pending = self._pending
         restarted = self._any_pending and self.autoreset_mode == AutoresetMode.NEXT_STEP
-        if restarted:
-            self.core.reset_mask(pending)
-            self._begin_episodes(pending)
-        state = State.read(self.core)
+        obs = None
+        if self._fused_observation is not None and (not restarted or self.kickoff_fn is None):
+            # One engine call steps, restarts and observes from every view
+            # (one ball prediction for all); a kickoff moves restarted matches
+            # after it, so it goes the long way.
+            scored, state, views = self._fused_observation.step_observed(
+                self.core, self.views, self._actions, pending if restarted else None)
+            if views.shape[1:] != self._row_shape:
+                raise ValueError(f"observation function returned shape {views.shape[1:]}, expected "
+                                 f"{self._row_shape} (one row per match)")
+            obs = views.transpose(1, 0, 2).reshape(self.num_envs, *self._row_shape[1:])
+            if restarted:
+                self._begin_episodes(pending)
+        else:
+            scored = self.core.physics_step(self._actions)
+            if restarted:
+                self.core.reset_mask(pending)
+                self._begin_episodes(pending)
+            state = State.read(self.core)
         terminated, truncated, any_goal = match_end_flags(scored, state.steps, self.step_limit)
         rewards = np.empty((self.num_matches, self.n_players))
         for j, view in enumerate(self.views):
@@ -188,7 +202,8 @@ class SelfPlayEnv(gym.vector.VectorEnv):
             rewards[pending] = 0.0
         reward = rewards.reshape(self.num_envs)
         self.episode_return += reward
-        obs = self._observe(state)
+        if obs is None:
+            obs = self._observe(state)
         infos: dict[str, Any] = {}
 
         done = (terminated | truncated) if any_goal or restarted else truncated.copy()

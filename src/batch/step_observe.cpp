@@ -1,5 +1,6 @@
 // Batch::step_observe: step, restart, snapshot and observe in one pass.
 #include <algorithm>
+#include <span>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -28,11 +29,12 @@ struct StepObserveTask {
     const EnvMask* restart;
     const BatchSnapshot* state;
     const BatchStateView* state_view;  // the same arrays as `state`
-    const TeamFrame* frame;
-    const PredictionPlan* plan;  // null: the observation is made after the pass
+    std::span<const TeamFrame> frames;
+    const PredictionPlan* plan;  // null: the observations are made after the pass
     Vec2* ahead;                 // N rows of K positions
     std::size_t k;
-    float* obs;
+    float* obs;                  // per frame, N rows of frame_floats / N
+    std::size_t frame_floats;
 
     void operator()(std::size_t participant, std::size_t group_begin,
                     std::size_t group_end) const noexcept {
@@ -52,8 +54,9 @@ struct StepObserveTask {
             if (k > 0)
                 predict_block(PredictionBlock{step.worlds, first, end, plan, ahead, UNIFORM,
                                               step.workspace, participant});
-            write_team_rows(*state_view, *frame, reinterpret_cast<const double*>(ahead), k,
-                            first, end, obs);
+            for (std::size_t f = 0; f < frames.size(); ++f)
+                write_team_rows(*state_view, frames[f], reinterpret_cast<const double*>(ahead), k,
+                                first, end, obs + f * frame_floats);
         }
     }
 };
@@ -61,7 +64,7 @@ struct StepObserveTask {
 }  // namespace
 
 BatchStatus Batch::step_observe(StridedView<std::int64_t, 3> actions, const EnvMask& restart,
-                                const TeamFrame& frame, std::vector<std::uint64_t> offsets,
+                                std::span<const TeamFrame> frames, std::vector<std::uint64_t> offsets,
                                 std::int8_t* scored, const BatchSnapshot& state, float* obs,
                                 bool& finished, StopCheck stop) {
     State& b = *s_;
@@ -72,7 +75,12 @@ BatchStatus Batch::step_observe(StridedView<std::int64_t, 3> actions, const EnvM
     if (restart && static_cast<std::size_t>(restart->shape[0]) != n)
         return invalid("step_observe: restart mask length " + decimal(restart->shape[0]) +
                        " != n_envs " + decimal(n));
-    if (BatchStatus refused = check_team_frame("step_observe", frame, p)) return refused;
+    for (const TeamFrame& frame : frames) {
+        if (BatchStatus refused = check_team_frame("step_observe", frame, p)) return refused;
+        if (frame.slots.size() != frames[0].slots.size())
+            return invalid("step_observe: every frame must list as many slots as the first (" +
+                           decimal(frames[0].slots.size()) + ")");
+    }
 
     const std::size_t k = offsets.size();
     const BatchStateView view{
@@ -87,6 +95,8 @@ BatchStatus Batch::step_observe(StridedView<std::int64_t, 3> actions, const EnvM
     // on its own afterwards, in spans.
     const bool in_pass = n == 0 || plan.last_tick <= prediction_span_ticks(b.worlds[0], n);
     std::vector<Vec2> ahead(in_pass ? n * k : 0);
+    const std::size_t frame_floats =
+        frames.empty() ? 0 : n * team_observation_width(frames[0].slots.size(), k);
 
     std::fill(scored, scored + n, NO_GOAL);
     WorkerPool& pool = shared_pool();
@@ -95,14 +105,25 @@ BatchStatus Batch::step_observe(StridedView<std::int64_t, 3> actions, const EnvM
         WorkspaceLease workspace(b.workspace, b.worlds[0], pool.participants(), width);
         StepObserveTask task{
             StepTask{b.worlds.data(), n, &actions, scored, p, b.tick_skip, width, workspace.get()},
-            &restart, &state, &view, &frame, in_pass ? &plan : nullptr, ahead.data(), k, obs};
+            &restart,   &state, &view, frames, in_pass ? &plan : nullptr, ahead.data(), k, obs,
+            frame_floats};
         pool.parallel_for(group_count(n, width), task);
     }
-    if (in_pass) {
+    if (in_pass || frames.empty()) {
         finished = true;
         return std::nullopt;
     }
-    return team_observation(view, frame, std::move(offsets), obs, finished, stop);
+    // The long prediction once, then every frame's rows from it.
+    std::vector<Vec2> long_ahead(n * k);
+    if (!predict(std::move(offsets), reinterpret_cast<double*>(long_ahead.data()), stop))
+        return std::nullopt;
+    finished = true;
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+        RowsTask task{view, frames[f], reinterpret_cast<const double*>(long_ahead.data()), k,
+                      obs + f * frame_floats};
+        shared_pool().parallel_for(n, task);
+    }
+    return std::nullopt;
 }
 
 }  // namespace vexlo

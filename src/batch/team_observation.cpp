@@ -84,20 +84,6 @@ void write_rows(const BatchStateView& st, const TeamFrame& frame, const double* 
     }
 }
 
-// Rows are independent, so the pool may spread them over its threads in
-// any way: the bits do not depend on it.
-struct RowsTask {
-    const BatchStateView& st;
-    const TeamFrame& frame;
-    const double* ahead;
-    std::size_t k;
-    float* out;
-
-    void operator()(std::size_t begin, std::size_t end) const noexcept {
-        write_team_rows(st, frame, ahead, k, begin, end, out);
-    }
-};
-
 bool has_shape(std::ptrdiff_t got0, std::ptrdiff_t got1, std::size_t want0, std::size_t want1) {
     return static_cast<std::size_t>(got0) == want0 && static_cast<std::size_t>(got1) == want1;
 }

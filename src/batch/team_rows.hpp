@@ -12,6 +12,20 @@ namespace vexlo {
 void write_team_rows(const BatchStateView& state, const TeamFrame& frame, const double* ahead,
                      std::size_t k, std::size_t begin, std::size_t end, float* out) noexcept;
 
+// Rows are independent, so the pool may spread them over its threads in
+// any way: the bits do not depend on it.
+struct RowsTask {
+    const BatchStateView& st;
+    const TeamFrame& frame;
+    const double* ahead;
+    std::size_t k;
+    float* out;
+
+    void operator()(std::size_t begin, std::size_t end) const noexcept {
+        write_team_rows(st, frame, ahead, k, begin, end, out);
+    }
+};
+
 // Refuses a frame without a viewer or with a slot past the batch's players;
 // `call` names the refusing call in the message.
 BatchStatus check_team_frame(const char* call, const TeamFrame& frame, std::size_t n_players);

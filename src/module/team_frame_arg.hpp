@@ -2,16 +2,13 @@
 
 #include <Python.h>
 
-#include <cstdint>
-#include <vector>
-
 #include "vexlo/batch.hpp"
 
 namespace vexlo::py {
 
-// The seven arguments slots, pos_mul, vel_mul, pos_off, opp_goal, mirror and
-// offsets of the calls that build a team observation, from args[0..6]; false
-// with the Python error set when one does not convert.
-bool to_team_frame(PyObject* const* args, TeamFrame& frame, std::vector<std::uint64_t>& offsets);
+// The six values slots, pos_mul, vel_mul, pos_off, opp_goal and mirror that
+// make a team observation's frame, from args[0..5]; false with the Python
+// error set when one does not convert.
+bool to_team_frame(PyObject* const* args, TeamFrame& frame);
 
 }  // namespace vexlo::py

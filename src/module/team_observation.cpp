@@ -35,13 +35,13 @@ bool to_out_array(PyObject* obj, npy_intp n, npy_intp width, float*& rows) {
 
 }  // namespace
 
-bool to_team_frame(PyObject* const* args, TeamFrame& frame, std::vector<std::uint64_t>& offsets) {
+bool to_team_frame(PyObject* const* args, TeamFrame& frame) {
     if (!to_u64_sequence(args[0], "slots", frame.slots) ||
         !to_f64(args[1], "pos_mul", frame.pos_mul) || !to_f64(args[2], "vel_mul", frame.vel_mul) ||
         !to_vec2(args[3], "pos_off", frame.pos_off) || !to_vec2(args[4], "opp_goal", frame.opp_goal))
         return false;
     const int mirror = PyObject_IsTrue(args[5]);
-    if (mirror < 0 || !to_u64_sequence(args[6], "offsets", offsets)) return false;
+    if (mirror < 0) return false;
     frame.mirror = mirror != 0;
     return true;
 }
@@ -59,7 +59,7 @@ PyObject* vecenv_team_observation(Batch& b, PyObject* const* args) {
         !to_array(args[1], "ball_vel", NPY_FLOAT64, 2, ball_vel) ||
         !to_array(args[2], "player_pos", NPY_FLOAT64, 3, player_pos) ||
         !to_array(args[3], "player_vel", NPY_FLOAT64, 3, player_vel) ||
-        !to_team_frame(args + 4, frame, offsets))
+        !to_team_frame(args + 4, frame) || !to_u64_sequence(args[10], "offsets", offsets))
         return nullptr;
 
     const auto n = static_cast<npy_intp>(b.n_envs());

@@ -147,13 +147,14 @@ PyMethodDef METHODS[] = {
      "`predict_ball`)."},
     {"step_observe", as_cfunction(method<Exclusive, &STEP_OBSERVE_SIGNATURE, vecenv_step_observe>),
      FASTCALL,
-     "step_observe($self, actions, restart, slots, pos_mul, vel_mul, pos_off, opp_goal, mirror,\n"
-     "             offsets)\n--\n\n"
+     "step_observe($self, actions, restart, frames, offsets)\n--\n\n"
      "`physics_step(actions)`, then `reset_mask(restart)` (`None`: no restart), then\n"
-     "`snapshot()` and `team_observation(*snapshot[:4], slots, ..., offsets)`, in one pass\n"
-     "over the environments, with the same bits. Returns `(scored, ball_pos, ball_vel,\n"
-     "player_pos, player_vel, steps, obs)`. An interrupt during a long prediction raises\n"
-     "after the step and the restarts have happened."},
+     "`snapshot()` and, for each frame `(slots, pos_mul, vel_mul, pos_off, opp_goal, mirror)`\n"
+     "of `frames`, `team_observation(*snapshot[:4], *frame, offsets)`, in one pass over the\n"
+     "environments and with one ball prediction, with the same bits. Returns `(scored,\n"
+     "ball_pos, ball_vel, player_pos, player_vel, steps, obs)`, `obs` float32\n"
+     "`(len(frames), N, width)`; the frames must list equally many slots. An interrupt\n"
+     "during a long prediction raises after the step and the restarts have happened."},
     {"team_inputs", as_cfunction(method<Shared, &TEAM_INPUTS_SIGNATURE, vecenv_team_inputs>),
      FASTCALL,
      "team_inputs($self, digits, slots, mirror, kick_value, out)\n--\n\n"

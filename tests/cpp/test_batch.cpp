@@ -161,9 +161,11 @@ TEST(Batch, StepObserveHasTheBitsOfTheCallsItJoins) {
         Batch joined = make(67, 2, 1), parts = make(67, 2, 1);
         scatter(joined, 8);
         scatter(parts, 8);
-        const TeamFrame frame{{1, 0, 2}, 1.0 / 370, 0.2, {-1.0, 0.25}, {2.0, -0.0}, true};
+        // Two frames, as a match's two sides see it: one prediction serves both.
+        const TeamFrame frames[2] = {{{1, 0, 2}, 1.0 / 370, 0.2, {-1.0, 0.25}, {2.0, -0.0}, true},
+                                     {{2, 1, 0}, 0.5, -0.2, {0.5, 0.0}, {-2.0, 1.0}, false}};
         const std::size_t n = 67, p = 3;
-        const std::size_t width = Batch::team_observation_width(3, offsets.size());
+        const std::size_t width = 2 * Batch::team_observation_width(3, offsets.size());
         std::mt19937_64 rng(9);
         for (int call = 0; call < 12; ++call) {
             const Actions a = random_actions(n, p, rng);
@@ -173,7 +175,7 @@ TEST(Batch, StepObserveHasTheBitsOfTheCallsItJoins) {
                                                                  restart.data(), {67})};
             Observed got(n, p, width), want(n, p, width);
             bool finished = false;
-            ASSERT_FALSE(joined.step_observe(a.view, mask, frame, offsets, got.scored.data(),
+            ASSERT_FALSE(joined.step_observe(a.view, mask, frames, offsets, got.scored.data(),
                                              got.snapshot(), got.obs.data(), finished));
             EXPECT_TRUE(finished);
             ASSERT_FALSE(parts.step(a.view, want.scored.data()));
@@ -186,7 +188,10 @@ TEST(Batch, StepObserveHasTheBitsOfTheCallsItJoins) {
                                       StridedView<double, 2>::dense(s.ball_vel, {67, 2}),
                                       StridedView<double, 3>::dense(s.player_pos, {67, 3, 2}),
                                       StridedView<double, 3>::dense(s.player_vel, {67, 3, 2})};
-            ASSERT_FALSE(parts.team_observation(view, frame, offsets, want.obs.data(), finished));
+            for (int f = 0; f < 2; ++f)
+                ASSERT_FALSE(parts.team_observation(view, frames[f], offsets,
+                                                    want.obs.data() + f * want.obs.size() / 2,
+                                                    finished));
             EXPECT_TRUE(got == want) << "call " << call << ", " << offsets.size() << " offsets";
         }
     }
@@ -201,20 +206,24 @@ TEST(Batch, StepObserveRefusesBeforeItSteps) {
     Observed out(3, 2, Batch::team_observation_width(2, 1));
     const std::uint8_t mask[4] = {1, 1, 1, 1};
     const TeamFrame frame{{0, 1}, 1.0, 1.0, {}, {}, false};
-    TeamFrame bad_slot = frame;
+    TeamFrame bad_slot = frame, one_slot = frame;
     bad_slot.slots = {0, 2};
+    one_slot.slots = {1};
     bool finished = true;
     auto refusal = [&](const StridedView<std::int64_t, 3>& actions, const EnvMask& restart,
-                       const TeamFrame& f) {
-        BatchStatus refused = b.step_observe(actions, restart, f, {8}, out.scored.data(),
+                       std::vector<TeamFrame> frames) {
+        BatchStatus refused = b.step_observe(actions, restart, frames, {8}, out.scored.data(),
                                              out.snapshot(), out.obs.data(), finished);
         return refused ? refused->message : std::string("accepted");
     };
-    EXPECT_EQ(refusal(wrong.view, {}, frame),
+    EXPECT_EQ(refusal(wrong.view, {}, {frame}),
               "step_observe: actions shape [3, 3, 3] != expected (n_envs=3, n_players=2, 3)");
-    EXPECT_EQ(refusal(right.view, StridedView<std::uint8_t, 1>::dense(mask, {4}), frame),
+    EXPECT_EQ(refusal(right.view, StridedView<std::uint8_t, 1>::dense(mask, {4}), {frame}),
               "step_observe: restart mask length 4 != n_envs 3");
-    EXPECT_EQ(refusal(right.view, {}, bad_slot), "step_observe: slot 2 is not below n_players 2");
+    EXPECT_EQ(refusal(right.view, {}, {frame, bad_slot}),
+              "step_observe: slot 2 is not below n_players 2");
+    EXPECT_EQ(refusal(right.view, {}, {frame, one_slot}),
+              "step_observe: every frame must list as many slots as the first (2)");
     EXPECT_FALSE(finished);
     for (std::size_t e = 0; e < 3; ++e) EXPECT_TRUE(same_state(b.world(e), before[e])) << e;
 }
@@ -240,9 +249,10 @@ std::vector<double> run_everything(std::size_t workers) {
         for (std::size_t e = 0; e < restart.size(); e += 7) restart[e] = 1;
         Observed o(b.n_envs(), b.n_players(), Batch::team_observation_width(2, 1));
         bool finished = false;
+        const TeamFrame frame{{0, 4}, 0.5, 0.25, {1.0, 2.0}, {3.0, 4.0}, false};
         EXPECT_FALSE(b.step_observe(a.view, StridedView<std::uint8_t, 1>::dense(restart.data(), {501}),
-                                    TeamFrame{{0, 4}, 0.5, 0.25, {1.0, 2.0}, {3.0, 4.0}, false}, {8},
-                                    o.scored.data(), o.snapshot(), o.obs.data(), finished));
+                                    std::span(&frame, 1), {8}, o.scored.data(), o.snapshot(),
+                                    o.obs.data(), finished));
         trace.insert(trace.end(), o.obs.begin(), o.obs.end());
         trace.insert(trace.end(), o.balls.begin(), o.balls.end());
     }

@@ -138,7 +138,8 @@ class _RecordingCore:
         self.recorder = recorder
         self.physics_step = recorder.step
 
-    def step_observe(self, actions: np.ndarray, restart: np.ndarray | None, *frame: Any) -> tuple[Any, ...]:
+    def step_observe(self, actions: np.ndarray, restart: np.ndarray | None, frames: Any,
+                     offsets: Any) -> tuple[Any, ...]:
         """The engine's ``step_observe`` as its parts, so that the step is
         recorded alone and the restarts show up as changes between steps."""
         core = self.recorder.core
@@ -146,7 +147,11 @@ class _RecordingCore:
         if restart is not None:
             core.reset_mask(restart)
         state = core.snapshot()
-        return (scored, *state, core.team_observation(*state[:4], *frame))
+        ball_pos, ball_vel, player_pos, player_vel, _ = state
+        obs = np.stack([core.team_observation(ball_pos, ball_vel, player_pos, player_vel, slots, pos_mul,
+                                              vel_mul, pos_off, opp_goal, mirror, offsets)
+                        for slots, pos_mul, vel_mul, pos_off, opp_goal, mirror in frames])
+        return (scored, *state, obs)
 
     def __getattr__(self, name: str) -> Any:
         return getattr(self.recorder.core, name)

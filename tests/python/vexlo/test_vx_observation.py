@@ -4,7 +4,7 @@ import numpy as np
 import pytest
 
 import vexlo
-from vx_helpers import put, shifted_goals_vxs
+from vx_helpers import SeparateObservation, assert_same_play, put, shifted_goals_vxs
 
 BALL = (100.0, 50.0)
 BALL_V = (3.0, -1.0)
@@ -157,34 +157,23 @@ class TestLayout:
 
     @pytest.mark.parametrize("team, kickoff, lookahead", [("red", None, (8,)), ("blue", "auto", (4, 16))])
     def test_step_and_observation_in_one_engine_call(self, team, kickoff, lookahead):
-        class Separate(vexlo.TeamObservation):
-            def __call__(self, view, state):  # its own call: the environment observes after stepping
-                return super().__call__(view, state)
-
         # Short episodes: restarts on most steps; a blue agent's kickoff moves them after the step.
         make = lambda fn: vexlo.VectorEnv(40, 2, 2, team=team, kickoff=kickoff, step_limit=96,
                                           observation=fn)
-        joined, apart = make(vexlo.TeamObservation(lookahead)), make(Separate(lookahead))
-        assert joined._fused_observation is not None and apart._fused_observation is None
-        joined.reset(seed=3)
-        apart.reset(seed=3)
-        rng = np.random.default_rng(4)
-        for _ in range(50):
-            a = rng.integers(0, joined.single_action_space.nvec, size=(40, 6))
-            got, want = joined.step(a), apart.step(a)
-            for x, y in zip(got[:4], want[:4]):
-                assert x.tobytes() == y.tobytes()
-            assert got[4].keys() == want[4].keys()
-        np.testing.assert_array_equal(joined.core.digest(), apart.core.digest())
+        joined = make(vexlo.TeamObservation(lookahead))
+        assert_same_play(joined, make(SeparateObservation(lookahead)), steps=50, seed=3)
 
         core = joined.core
         before = core.digest()
-        frame = (*engine_frame(joined), lookahead)
+        frames = [engine_frame(joined)]
         for bad in [np.ones(39, bool), np.ones(40, np.int8)]:
             with pytest.raises((TypeError, ValueError), match="restart"):
-                core.step_observe(joined._actions, bad, *frame)
+                core.step_observe(joined._actions, bad, frames, lookahead)
         with pytest.raises(ValueError, match="actions"):
-            core.step_observe(joined._actions[:, :3], None, *frame)
+            core.step_observe(joined._actions[:, :3], None, frames, lookahead)
+        for bad_frames in [[engine_frame(joined)[:5]], [3], "frame"]:
+            with pytest.raises(TypeError, match="frame"):
+                core.step_observe(joined._actions, None, bad_frames, lookahead)
         np.testing.assert_array_equal(core.digest(), before)
 
     def test_bad_lookahead_rejected(self):

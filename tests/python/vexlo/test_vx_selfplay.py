@@ -4,7 +4,7 @@ import numpy as np
 import pytest
 
 import vexlo
-from vx_helpers import put
+from vx_helpers import SeparateObservation, assert_same_play, put
 
 
 def per_match_parallel_envs(n, n_red, n_blue, **kwargs):
@@ -36,6 +36,14 @@ def test_every_agent_plays_as_the_same_player_of_a_parallel_env(teams):
         ref_obs = [o[0] for o in outs]
         np.testing.assert_array_equal(reward, [o[1][a] for o in outs for a in names])
         assert not (term.any() or trunc.any())
+
+
+@pytest.mark.parametrize("teams, kickoff", [((2, 2), None), ((1, 2), vexlo.OpenKickoff())])
+def test_one_engine_call_observes_every_view_as_separate_calls_do(teams, kickoff):
+    # Short matches restart on most steps; a kickoff moves them after the step.
+    make = lambda fn: vexlo.SelfPlayEnv(24, *teams, step_limit=80, kickoff=kickoff, observation=fn)
+    assert_same_play(make(vexlo.TeamObservation((4, 16))), make(SeparateObservation((4, 16))),
+                     steps=40, seed=5)
 
 
 def test_goal_ends_the_whole_match_with_opposite_rewards_and_restarts_it():

@@ -45,3 +45,27 @@ def shifted_goals_vxs(red_dy, blue_dy):
         goal["p0"][1] += dy
         goal["p1"][1] += dy
     return json.dumps(raw)
+
+
+class SeparateObservation(vexlo.TeamObservation):
+    """The default observation under a call of its own: an environment then
+    observes after stepping instead of in the step's engine call."""
+
+    def __call__(self, view, state):
+        return super().__call__(view, state)
+
+
+def assert_same_play(joined, apart, steps, seed):
+    """Both environments, reset alike, give the same bits for ``steps`` random steps."""
+    joined.reset(seed=seed)
+    apart.reset(seed=seed)
+    assert joined._fused_observation is not None and apart._fused_observation is None
+    rng = np.random.default_rng(seed)
+    nvec = joined.single_action_space.nvec
+    for _ in range(steps):
+        a = rng.integers(0, nvec, size=(joined.num_envs, nvec.size))
+        got, want = joined.step(a), apart.step(a)
+        for x, y in zip(got[:4], want[:4]):
+            assert x.tobytes() == y.tobytes()
+        assert got[4].keys() == want[4].keys()
+    np.testing.assert_array_equal(joined.core.digest(), apart.core.digest())
