@@ -59,7 +59,7 @@ std::unique_ptr<LaneWorkspace> make_lane_workspace(const World& batch_template, 
                                                    std::size_t width) {
     if (width == 8 && has_avx512()) return make_lane_workspace_avx512(batch_template, slots);
     if (width == 4 && has_avx2()) return make_lane_workspace_avx2(batch_template, slots);
-    return make_lane_workspace_scalar(slots);
+    return make_lane_workspace_scalar(batch_template, slots);
 }
 
 void predict_block(const PredictionBlock& block) {

@@ -45,6 +45,7 @@ std::unique_ptr<LaneWorkspace> make_lane_workspace_avx512(const World& batch_tem
 // Without vector instructions (scalar.cpp): the scalar tick and prediction,
 // world by world, which need no working memory beyond the slot count.
 void predict_block_scalar(const PredictionBlock& block);
-std::unique_ptr<LaneWorkspace> make_lane_workspace_scalar(std::size_t slots);
+std::unique_ptr<LaneWorkspace> make_lane_workspace_scalar(const World& batch_template,
+                                                          std::size_t slots);
 
 }  // namespace vexlo

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "physics/clear_box.hpp"
 #include "vexlo/world.hpp"
 
 namespace vexlo {
@@ -21,6 +22,8 @@ public:
     // The lane width it serves (1 for the scalar tick): step_lanes and
     // predict_block run that width's code for a run that hands it in.
     virtual std::size_t width() const = 0;
+    // The clear boxes that a lone world's scalar tick uses in `slot`.
+    virtual ClearBoxCache& scalar_boxes(std::size_t slot) = 0;
 };
 
 // For worlds that are copies of `batch_template`, with `slots` slots (at

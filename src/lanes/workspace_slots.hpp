@@ -27,8 +27,10 @@ namespace {
 struct Slot {
     TickLanes step;
     PredictLanes predict;
+    ClearBoxCache scalar_boxes;  // for a lone world, which the scalar tick steps
 
-    Slot(const World& layout, const Walls& walls) : step(layout, walls), predict(layout, walls) {}
+    Slot(const World& layout, const Walls& walls)
+        : step(layout, walls), predict(layout, walls), scalar_boxes(walls.planes, walls.segments) {}
     Slot(const Slot&) = delete;
     Slot& operator=(const Slot&) = delete;
 };
@@ -43,6 +45,7 @@ public:
 
     std::size_t slots() const override { return slots_.size(); }
     std::size_t width() const override { return W; }
+    ClearBoxCache& scalar_boxes(std::size_t i) override { return slots_[i]->scalar_boxes; }
     Slot& slot(std::size_t i) { return *slots_[i]; }
 
 private:

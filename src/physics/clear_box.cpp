@@ -205,4 +205,16 @@ ClearBox carve_clear_of(ClearBox box, std::span<const ClearBox> obstacles) {
     return c.box;
 }
 
+const ClearBox& ClearBoxCache::box_for(double radius, std::int64_t group, std::int64_t mask) {
+    for (std::size_t i = 0; i < n_entries_; ++i) {
+        const Entry& e = entries_[i];
+        if (e.radius == radius && e.group == group && e.mask == mask) return e.box;
+    }
+    const std::size_t at = next_;
+    next_ = (next_ + 1) % SIZE;
+    n_entries_ = std::max(n_entries_, at + 1);
+    entries_[at] = {radius, group, mask, find_clear_box(planes_, segments_, radius, group, mask)};
+    return entries_[at].box;
+}
+
 }  // namespace vexlo

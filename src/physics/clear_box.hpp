@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -37,6 +38,31 @@ std::uint64_t walls_near(const ClearBox& cell, std::span<const Plane> planes,
 // `box` cut down until it keeps clear of every rectangle in `obstacles`
 // (closed); empty when the cuts leave nothing around the box's centre.
 ClearBox carve_clear_of(ClearBox box, std::span<const ClearBox> obstacles);
+
+// The clear boxes of one stadium's walls for the keys (radius and collision
+// bits) that discs ask for, each found once. Fixed in size: it never
+// allocates. It points into the walls, which must outlive it unchanged.
+class ClearBoxCache {
+public:
+    ClearBoxCache(std::span<const Plane> planes, std::span<const Segment> segments)
+        : planes_(planes), segments_(segments) {}
+
+    // find_clear_box's box for a disc of `radius` with `group` and `mask`.
+    const ClearBox& box_for(double radius, std::int64_t group, std::int64_t mask);
+
+private:
+    struct Entry {
+        double radius = 0.0;
+        std::int64_t group = 0, mask = 0;
+        ClearBox box;
+    };
+    // Masks change at kickoffs and goals, so only a handful of keys recur.
+    static constexpr std::size_t SIZE = 16;
+    std::span<const Plane> planes_;
+    std::span<const Segment> segments_;
+    std::array<Entry, SIZE> entries_{};
+    std::size_t n_entries_ = 0, next_ = 0;
+};
 
 // The margin find_clear_box adds to a reach around coordinates of size `scale`.
 inline double clear_margin(double scale) { return (1.0 + scale) * 1e-6; }

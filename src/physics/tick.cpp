@@ -1,6 +1,8 @@
 #include <cmath>
 
+#include "clear_box.hpp"
 #include "contacts.hpp"
+#include "step_world.hpp"
 #include "vexlo/world.hpp"
 #include "wrap.hpp"
 
@@ -87,8 +89,9 @@ void move_discs(World& w) {
     integrate(ball, ball.damping);
 }
 
-// One pass: every later test sees the corrections made before it.
-void collide(World& w) {
+// One pass: every later test sees the corrections made before it. A disc
+// inside its clear box (when `boxes` are given) would miss every wall.
+void collide(World& w, ClearBoxCache* boxes) {
     const std::size_t n = w.discs.size();
     for (std::size_t i = 0; i < n; ++i) {
         Disc& a = w.discs[i];
@@ -97,6 +100,8 @@ void collide(World& w) {
             if (flag::collides(a.c_group, a.c_mask, b.c_group, b.c_mask)) disc_disc(a, b);
         }
         if (a.inv_mass == 0.0) continue;
+        if (boxes != nullptr && boxes->box_for(a.radius, a.c_group, a.c_mask).contains(a.pos))
+            continue;
         for (const Plane& plane : w.planes) {
             if (flag::collides(a.c_group, a.c_mask, plane.c_group, plane.c_mask))
                 disc_plane(a, plane);
@@ -154,18 +159,23 @@ MatchOutcome advance_match(World& w, Vec2 ball_vel, std::size_t first_goal) {
     return out;
 }
 
-std::optional<std::int64_t> World::step(std::span<const PlayerInput> inputs) {
-    apply_inputs(*this, inputs);
-    const Vec2 prev_ball = discs[0].pos;
-    move_discs(*this);
-    collide(*this);
-    const std::size_t first_goal = phase == Phase::Playing
-                                       ? first_goal_crossed(*this, prev_ball, discs[0].pos)
-                                       : goals.size();
-    const MatchOutcome out = advance_match(*this, discs[0].vel, first_goal);
-    if (out.player_mask) set_player_masks(*this, *out.player_mask);
-    if (out.reset) reset_positions();
+std::optional<std::int64_t> step_world(World& w, std::span<const PlayerInput> inputs,
+                                       ClearBoxCache* boxes) {
+    apply_inputs(w, inputs);
+    const Vec2 prev_ball = w.discs[0].pos;
+    move_discs(w);
+    collide(w, boxes);
+    const std::size_t first_goal = w.phase == Phase::Playing
+                                       ? first_goal_crossed(w, prev_ball, w.discs[0].pos)
+                                       : w.goals.size();
+    const MatchOutcome out = advance_match(w, w.discs[0].vel, first_goal);
+    if (out.player_mask) set_player_masks(w, *out.player_mask);
+    if (out.reset) w.reset_positions();
     return out.conceded;
+}
+
+std::optional<std::int64_t> World::step(std::span<const PlayerInput> inputs) {
+    return step_world(*this, inputs, nullptr);
 }
 
 }  // namespace vexlo

@@ -7,14 +7,14 @@
 #include <array>
 #include <climits>
 #include <cstring>
-#include <string>
-#include <utility>
 #include <random>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "arena.hpp"
+#include "lanes/instruction_sets.hpp"
 #include "physics/predict.hpp"
 #include "vexlo/batch.hpp"
 #include "vexlo/stadium.hpp"
@@ -78,7 +78,19 @@ std::vector<World> copies(const Batch& b) {
     return worlds;
 }
 
-TEST(Batch, StepIsTheScalarTickPerWorldStoppingAtTheFirstGoal) {
+class BatchAtWidth : public ::testing::TestWithParam<std::size_t> {
+protected:
+    void SetUp() override {
+        if (!force_lane_width(GetParam())) GTEST_SKIP() << "this processor lacks the width";
+    }
+    void TearDown() override { force_lane_width(0); }
+};
+
+// Width 1: every world goes through the scalar tick with the batch's clear
+// boxes, the widest width leaves a lone world of 13 to it too.
+INSTANTIATE_TEST_SUITE_P(Widths, BatchAtWidth, ::testing::Values(0, 1, 4));
+
+TEST_P(BatchAtWidth, StepIsTheScalarTickPerWorldStoppingAtTheFirstGoal) {
     Batch b = make(13, 2, 1);
     scatter(b, 1);
     std::vector<World> reference = copies(b);
