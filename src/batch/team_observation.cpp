@@ -1,5 +1,6 @@
 // Batch::team_observation: the default observation of one team, every
 // environment in one pass.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -9,6 +10,7 @@
 #include "batch/state.hpp"
 #include "batch/team_rows.hpp"
 #include "batch/worker_pool.hpp"
+#include "lanes/instruction_sets.hpp"
 #include "lanes/team_rows.hpp"
 
 namespace vexlo {
@@ -87,16 +89,19 @@ void write_rows(const BatchStateView& st, const TeamFrame& frame, const double* 
 }
 
 // Rows are independent, so the pool may spread them over its threads in
-// any way: the bits do not depend on it.
+// any way: the bits do not depend on it. It hands out whole lane groups, as
+// a share of rows cut anywhere would leave more of them to the scalar code.
 struct RowsTask {
     const BatchStateView& st;
     const TeamFrame& frame;
     const double* ahead;
     std::size_t k;
     float* out;
+    std::size_t n;
+    std::size_t width;  // rows per lane group
 
-    void operator()(std::size_t begin, std::size_t end) const noexcept {
-        write_team_rows(st, frame, ahead, k, begin, end, out);
+    void operator()(std::size_t group_begin, std::size_t group_end) const noexcept {
+        write_team_rows(st, frame, ahead, k, group_begin * width, std::min(n, group_end * width), out);
     }
 };
 
@@ -159,8 +164,9 @@ BatchStatus Batch::team_observation(const BatchStateView& state, const TeamFrame
     if (k > 0 && !predict(std::move(offsets), ahead.data(), stop)) return std::nullopt;
     finished = true;
 
-    RowsTask task{state, frame, ahead.data(), k, out};
-    shared_pool().parallel_for(n, task);
+    const std::size_t width = lane_width();
+    RowsTask task{state, frame, ahead.data(), k, out, n, width};
+    shared_pool().parallel_for(group_count(n, width), task);
     return std::nullopt;
 }
 
