@@ -119,9 +119,8 @@ BatchStatus Batch::step_observe(StridedView<std::int64_t, 3> actions, const EnvM
         return std::nullopt;
     finished = true;
     for (std::size_t f = 0; f < frames.size(); ++f) {
-        RowsTask task{view, frames[f], reinterpret_cast<const double*>(long_ahead.data()), k,
-                      obs + f * frame_floats};
-        shared_pool().parallel_for(n, task);
+        write_rows_on_pool(view, frames[f], reinterpret_cast<const double*>(long_ahead.data()), k,
+                           n, obs + f * frame_floats);
     }
     return std::nullopt;
 }

@@ -1,5 +1,6 @@
 // Batch::team_observation: the default observation of one team, every
 // environment in one pass.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -9,6 +10,8 @@
 #include "batch/state.hpp"
 #include "batch/team_rows.hpp"
 #include "batch/worker_pool.hpp"
+#include "lanes/instruction_sets.hpp"
+#include "lanes/team_rows.hpp"
 
 namespace vexlo {
 namespace {
@@ -28,7 +31,8 @@ struct Complex {
 // - of two NaNs in the imaginary sum it passes on a's before b's, and either
 //   before the NaN that inf * 0 makes; a plain sum leaves that choice to the
 //   order of its operands, which the compiler may swap.
-// Both are rare, so each costs one well-predicted test.
+// Both are rare, so each costs one well-predicted test. The vector rows
+// (lanes/team_row_lanes.hpp) take the same steps as blends: change both together.
 Complex times_real(Complex z, double c) {
     constexpr double d = 0.0;
     const double ac = z.re * c, bd = z.im * d, ad = z.re * d, bc = z.im * c;
@@ -92,6 +96,13 @@ bool has_shape(std::ptrdiff_t got0, std::ptrdiff_t got1, std::size_t want0, std:
 
 void write_team_rows(const BatchStateView& state, const TeamFrame& frame, const double* ahead,
                      std::size_t k, std::size_t begin, std::size_t end, float* out) noexcept {
+    const std::size_t rest = write_team_rows_in_lanes({&state, &frame, ahead, k, begin, end, out});
+    write_scalar_team_rows(state, frame, ahead, k, rest, end, out);
+}
+
+void write_scalar_team_rows(const BatchStateView& state, const TeamFrame& frame,
+                            const double* ahead, std::size_t k, std::size_t begin,
+                            std::size_t end, float* out) noexcept {
     if (frame.mirror)
         write_rows<true>(state, frame, ahead, k, begin, end, out);
     else
@@ -136,8 +147,7 @@ BatchStatus Batch::team_observation(const BatchStateView& state, const TeamFrame
     if (k > 0 && !predict(std::move(offsets), ahead.data(), stop)) return std::nullopt;
     finished = true;
 
-    RowsTask task{state, frame, ahead.data(), k, out};
-    shared_pool().parallel_for(n, task);
+    write_rows_on_pool(state, frame, ahead.data(), k, n, out);
     return std::nullopt;
 }
 

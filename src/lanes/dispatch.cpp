@@ -7,6 +7,7 @@
 #include "lanes/instruction_sets.hpp"
 #include "lanes/lane_prediction.hpp"
 #include "lanes/lane_run.hpp"
+#include "lanes/team_rows.hpp"
 #include "lanes/workspace.hpp"
 
 namespace vexlo {
@@ -67,6 +68,13 @@ void predict_block(const PredictionBlock& block) {
     if (width == 8) return predict_block_avx512(block);
     if (width == 4) return predict_block_avx2(block);
     predict_block_scalar(block);
+}
+
+std::size_t write_team_rows_in_lanes(const TeamRowsJob& job) {
+    const std::size_t width = lane_width();
+    if (width == 8) return write_team_rows_avx512(job);
+    if (width == 4) return write_team_rows_avx2(job);
+    return job.begin;
 }
 
 }  // namespace vexlo

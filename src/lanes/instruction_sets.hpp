@@ -5,12 +5,13 @@
 
 #include "lanes/lane_prediction.hpp"
 #include "lanes/lane_run.hpp"
+#include "lanes/team_rows.hpp"
 #include "lanes/workspace.hpp"
 
 // The lane code once per instruction set, and which of them this processor
-// runs. step_lanes, predict_block and make_lane_workspace pick among them;
-// tests call them directly to compare each width bit for bit with the scalar
-// code.
+// runs. step_lanes, predict_block, write_team_rows_in_lanes and
+// make_lane_workspace pick among them; tests call them directly to compare
+// each width bit for bit with the scalar code.
 namespace vexlo {
 
 bool has_avx2();
@@ -34,11 +35,13 @@ bool force_lane_width(std::size_t width);
 bool step_lanes_avx2(const LaneRun& run);
 bool predict_lanes_avx2(const LanePrediction& job);
 void predict_block_avx2(const PredictionBlock& block);
+std::size_t write_team_rows_avx2(const TeamRowsJob& job);
 std::unique_ptr<LaneWorkspace> make_lane_workspace_avx2(const World& batch_template, std::size_t slots);
 
 bool step_lanes_avx512(const LaneRun& run);
 bool predict_lanes_avx512(const LanePrediction& job);
 void predict_block_avx512(const PredictionBlock& block);
+std::size_t write_team_rows_avx512(const TeamRowsJob& job);
 std::unique_ptr<LaneWorkspace> make_lane_workspace_avx512(const World& batch_template,
                                                           std::size_t slots);
 

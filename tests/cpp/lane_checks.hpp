@@ -17,6 +17,7 @@ namespace vexlo::test {
 
 using LaneStepper = bool (*)(const LaneRun&);
 using LanePredictor = bool (*)(const LanePrediction&);
+using TeamRowsWriter = std::size_t (*)(const TeamRowsJob&);
 
 // One lane width's entry points.
 struct LaneWidth {
@@ -25,11 +26,13 @@ struct LaneWidth {
     bool present;  // whether this processor has the instructions
     LaneStepper step;
     LanePredictor predict;
+    TeamRowsWriter team_rows;
 };
 
 inline std::vector<LaneWidth> all_lane_widths() {
-    return {{"AVX2", 4, has_avx2(), step_lanes_avx2, predict_lanes_avx2},
-            {"AVX-512", 8, has_avx512(), step_lanes_avx512, predict_lanes_avx512}};
+    return {{"AVX2", 4, has_avx2(), step_lanes_avx2, predict_lanes_avx2, write_team_rows_avx2},
+            {"AVX-512", 8, has_avx512(), step_lanes_avx512, predict_lanes_avx512,
+             write_team_rows_avx512}};
 }
 
 // The widths this processor can run.

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "arena.hpp"
+#include "batch/team_rows.hpp"
 #include "lane_checks.hpp"
 #include "lanes/lanes.hpp"
 
@@ -323,6 +324,67 @@ TEST(Lanes, WorldsOfDifferentLayoutsFallBackToOneByOne) {
     step_lanes(run);
     EXPECT_TRUE(same_state(batch.worlds[0], reference.worlds[0]));
     EXPECT_TRUE(same_state(batch.worlds[1], reference.worlds[1]));
+    if (const auto why = test::untested_widths()) GTEST_SKIP() << *why;
+}
+
+
+// The vector team observation rows against the scalar rows on signed zeros,
+// infinities, NaNs (whose payloads tell which one is passed on), products
+// that underflow and random bit patterns, in frames whose factors are zero,
+// infinite or NaN as well, read through strides: rows reversed, x and y
+// apart (read by gathers), players padded. Each width writes its whole
+// groups from the first row it is given and leaves the rest alone; it leaves
+// every row of a frame with a NaN factor to the scalar code.
+TEST(Lanes, TeamRowsHaveTheScalarRowsBits) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double special[] = {0.0, -0.0, inf, -inf, nan, -nan, 1e308, -1e308, 3.5, -7.25, 5e-324,
+                              -2.5e-310, 1e-20};
+    constexpr std::ptrdiff_t N = 21, P = 3, D = sizeof(double);
+    constexpr std::size_t K = 2;
+    std::vector<double> ball_pos(2 * N), ball_vel(2 * N), player_pos(2 * N * P), player_vel(3 * N * P),
+        ahead(2 * N * K);
+    const BatchStateView view{
+        StridedView<double, 2>::dense(ball_pos.data(), {N, 2}),
+        {ball_vel.data(), {N, 2}, {D, N * D}},
+        {player_pos.data() + 2 * P * (N - 1), {N, P, 2}, {-2 * P * D, 2 * D, D}},
+        {player_vel.data(), {N, P, 2}, {3 * P * D, 3 * D, D}}};
+    std::mt19937_64 rng(11);
+    auto fill = [&](std::vector<double>& values) {
+        for (double& v : values) {
+            const std::uint64_t bits = rng();
+            if (bits % 4 != 0) v = special[(bits >> 2) % std::size(special)];
+            else std::memcpy(&v, &bits, sizeof v);
+        }
+    };
+    const std::vector<TeamFrame> frames{{{2, 0, 1}, 1.0 / 370, 0.2, {-1.0, 0.25}, {2.0, -0.0}},
+                                        {{1, 2}, -0.0, inf, {-0.0, nan}, {-inf, 0.0}},
+                                        {{0}, 0.0, -5e-324, {0.0, -0.0}, {nan, 1e308}},
+                                        {{2, 2, 0}, 1e-300, -3.0, {5e-324, -5e-324}, {1.0, -1.0}},
+                                        {{1}, 2.0, -nan, {1.0, 1.0}, {0.0, 0.0}}};
+    for (const test::LaneWidth& isa : test::lane_widths()) {
+        for (TeamFrame frame : frames) {
+            for (const bool mirror : {false, true}) {
+                frame.mirror = mirror;
+                for (auto* values : {&ball_pos, &ball_vel, &player_pos, &player_vel, &ahead}) fill(*values);
+                const std::size_t width = vexlo::Batch::team_observation_width(frame.slots.size(), K);
+                const std::size_t row_bytes = width * sizeof(float);
+                std::vector<float> want(N * width), got(N * width), untouched(N * width);
+                std::memset(got.data(), 0xA5, got.size() * sizeof(float));
+                untouched = got;
+                write_scalar_team_rows(view, frame, ahead.data(), K, 0, N, want.data());
+                const std::size_t rest =
+                    isa.team_rows({&view, &frame, ahead.data(), K, 1, N, got.data()});
+                const bool nan_factor = std::isnan(frame.pos_mul) || std::isnan(frame.vel_mul);
+                ASSERT_EQ(rest, nan_factor ? 1 : 1 + (N - 1) / isa.width * isa.width) << isa.isa;
+                for (std::size_t e = 0; e < N; ++e) {
+                    const float* row = (e >= 1 && e < rest ? want : untouched).data() + e * width;
+                    EXPECT_EQ(std::memcmp(got.data() + e * width, row, row_bytes), 0)
+                        << isa.isa << ", row " << e << ", pos_mul " << frame.pos_mul << ", mirror " << mirror;
+                }
+            }
+        }
+    }
     if (const auto why = test::untested_widths()) GTEST_SKIP() << *why;
 }
 

@@ -4,6 +4,7 @@ import numpy as np
 import pytest
 
 import vexlo
+import vexlo_core
 from vx_helpers import SeparateObservation, assert_same_play, put, shifted_goals_vxs
 
 BALL = (100.0, 50.0)
@@ -110,17 +111,24 @@ class TestLayout:
         fn = vexlo.TeamObservation(lookahead)
         numpy_path = fn._numpy_observation
         monkeypatch.setattr(fn, "_numpy_observation", None)  # the engine must build every row
-        env = vexlo.VectorEnv(48, n_players, n_players, observation=fn)
+        n, p = 51, 2 * n_players  # lane groups of 4 and 8 leave rows to the scalar code
+        env = vexlo.VectorEnv(n, n_players, n_players, observation=fn)
         env.reset(seed=n_players)
         rng = np.random.default_rng(len(lookahead))
-        n, p = 48, 2 * n_players
+        widest = vexlo_core._force_lane_width(0)
 
         def check():
             state = vexlo.State.read(env.core)
             for view in (env.view, env.opponent_view):
                 with np.errstate(all="ignore"):  # infinities and NaNs are the point here
                     want = numpy_path(view, state)
-                assert fn(view, state).tobytes() == want.tobytes()
+                for width in [w for w in (1, 4, 8) if w <= widest]:  # every vector path and the scalar rows
+                    vexlo_core._force_lane_width(width)
+                    try:
+                        got = fn(view, state)
+                    finally:
+                        vexlo_core._force_lane_width(0)
+                    assert got.tobytes() == want.tobytes(), f"lane width {width}"
 
         for _ in range(25):
             env.step(env.action_space.sample())
