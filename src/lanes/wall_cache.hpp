@@ -41,55 +41,14 @@ bool same_bytes(const std::vector<T>& a, const std::vector<T>& b) {
 // once per batch of worlds and then only read, by every thread at once. The
 // constants point into the arrays of the world they were made from, which
 // must outlive them and keep its geometry.
-// A grid of cells over the segments' extent and some way beyond it. A disc
-// outside its clear box (against a wall, or at a kickoff barrier) is
-// usually near only one or two walls: with every lane inside one cell it is
-// tested against that cell's walls alone (walls_near). Only for stadiums of
-// at most MAX_WALLS walls, whose indices fit a byte.
-struct WallGrid {
-    static constexpr std::size_t NX = 16, NY = 8, CELLS = NX * NY, MAX_WALLS = 64;
-    bool on = false;
-    double x0 = 0.0, y0 = 0.0, cell_w = 0.0, cell_h = 0.0;
-    double per_w = 0.0, per_h = 0.0;  // 1 / cell_w and 1 / cell_h
-    std::array<ClearBox, CELLS> cells{};
-
-    WallGrid(std::span<const Plane> planes, std::span<const Segment> segments) {
-        if (segments.empty() || planes.size() + segments.size() > MAX_WALLS) return;
-        double lo_x = segments[0].v0.x, hi_x = lo_x, lo_y = segments[0].v0.y, hi_y = lo_y;
-        for (const Segment& s : segments) {
-            for (const Vec2 v : {s.v0, s.v1}) {
-                lo_x = std::min(lo_x, v.x), hi_x = std::max(hi_x, v.x);
-                lo_y = std::min(lo_y, v.y), hi_y = std::max(hi_y, v.y);
-            }
-        }
-        // A quarter of the larger side beyond the segments on every side,
-        // where planes often stand.
-        const double spare = std::max(hi_x - lo_x, hi_y - lo_y) * 0.25;
-        x0 = lo_x - spare, y0 = lo_y - spare;
-        cell_w = (hi_x - lo_x + 2 * spare) / NX, cell_h = (hi_y - lo_y + 2 * spare) / NY;
-        per_w = 1.0 / cell_w, per_h = 1.0 / cell_h;
-        on = std::isfinite(x0) && std::isfinite(y0) && std::isfinite(cell_w) &&
-             std::isfinite(cell_h) && cell_w > 0.0 && cell_h > 0.0 && std::isfinite(per_w) &&
-             std::isfinite(per_h);
-        for (std::size_t cy = 0; cy < NY; ++cy) {
-            for (std::size_t cx = 0; cx < NX; ++cx) {
-                cells[cy * NX + cx] = {x0 + cell_w * static_cast<double>(cx),
-                                       y0 + cell_h * static_cast<double>(cy),
-                                       x0 + cell_w * static_cast<double>(cx + 1),
-                                       y0 + cell_h * static_cast<double>(cy + 1)};
-            }
-        }
-    }
-
-    // The cell a point is probably in (rounding may pick a neighbour, which
-    // the caller's test of the cell's box then refuses), or CELLS outside the
-    // grid (or for a NaN).
-    std::size_t cell_of(double x, double y) const {
-        const double fx = (x - x0) * per_w, fy = (y - y0) * per_h;
-        if (!on || !(fx >= 0.0 && fx < NX && fy >= 0.0 && fy < NY)) return CELLS;
-        return static_cast<std::size_t>(fy) * NX + static_cast<std::size_t>(fx);
-    }
-};
+// The cell of `grid` that a point is probably in (see WallGrid::cell_of),
+// inline for the lanes' ticks.
+inline std::size_t cell_of(const WallGrid& grid, double x, double y) {
+    const double fx = (x - grid.x0) * grid.per_w, fy = (y - grid.y0) * grid.per_h;
+    if (!grid.on || !(fx >= 0.0 && fx < WallGrid::NX && fy >= 0.0 && fy < WallGrid::NY))
+        return WallGrid::CELLS;
+    return static_cast<std::size_t>(fy) * WallGrid::NX + static_cast<std::size_t>(fx);
+}
 
 struct Walls {
     std::span<const Plane> planes;
@@ -221,7 +180,7 @@ struct WallCache {
 
     // The cell that every lane's disc lies in, or CELLS.
     std::size_t shared_cell(const DiscLanes& d) const {
-        const std::size_t c = grid->cell_of(d.px[0], d.py[0]);
+        const std::size_t c = cell_of(*grid, d.px[0], d.py[0]);
         return c != WallGrid::CELLS && in_cell(d, c) ? c : WallGrid::CELLS;
     }
 

@@ -205,16 +205,56 @@ ClearBox carve_clear_of(ClearBox box, std::span<const ClearBox> obstacles) {
     return c.box;
 }
 
-const ClearBox& ClearBoxCache::box_for(double radius, std::int64_t group, std::int64_t mask) {
+WallGrid::WallGrid(std::span<const Plane> planes, std::span<const Segment> segments) {
+    if (segments.empty() || planes.size() + segments.size() > MAX_WALLS) return;
+    double lo_x = segments[0].v0.x, hi_x = lo_x, lo_y = segments[0].v0.y, hi_y = lo_y;
+    for (const Segment& s : segments) {
+        for (const Vec2 v : {s.v0, s.v1}) {
+            lo_x = std::min(lo_x, v.x), hi_x = std::max(hi_x, v.x);
+            lo_y = std::min(lo_y, v.y), hi_y = std::max(hi_y, v.y);
+        }
+    }
+    // A quarter of the larger side beyond the segments on every side, where
+    // planes often stand.
+    const double spare = std::max(hi_x - lo_x, hi_y - lo_y) * 0.25;
+    x0 = lo_x - spare, y0 = lo_y - spare;
+    cell_w = (hi_x - lo_x + 2 * spare) / NX, cell_h = (hi_y - lo_y + 2 * spare) / NY;
+    per_w = 1.0 / cell_w, per_h = 1.0 / cell_h;
+    on = finite(x0) && finite(y0) && finite(cell_w) && finite(cell_h) && cell_w > 0.0 &&
+         cell_h > 0.0 && finite(per_w) && finite(per_h);
+    for (std::size_t cy = 0; cy < NY; ++cy) {
+        for (std::size_t cx = 0; cx < NX; ++cx) {
+            cells[cy * NX + cx] = {x0 + cell_w * static_cast<double>(cx),
+                                   y0 + cell_h * static_cast<double>(cy),
+                                   x0 + cell_w * static_cast<double>(cx + 1),
+                                   y0 + cell_h * static_cast<double>(cy + 1)};
+        }
+    }
+}
+
+std::size_t WallGrid::cell_of(Vec2 p) const {
+    const double fx = (p.x - x0) * per_w, fy = (p.y - y0) * per_h;
+    if (!on || !(fx >= 0.0 && fx < NX && fy >= 0.0 && fy < NY)) return CELLS;
+    return static_cast<std::size_t>(fy) * NX + static_cast<std::size_t>(fx);
+}
+
+const ClearBoxCache::Entry& ClearBoxCache::entry_for(double radius, std::int64_t group,
+                                                     std::int64_t mask) {
     for (std::size_t i = 0; i < n_entries_; ++i) {
         const Entry& e = entries_[i];
-        if (e.radius == radius && e.group == group && e.mask == mask) return e.box;
+        if (e.radius == radius && e.group == group && e.mask == mask) return e;
     }
     const std::size_t at = next_;
     next_ = (next_ + 1) % SIZE;
     n_entries_ = std::max(n_entries_, at + 1);
-    entries_[at] = {radius, group, mask, find_clear_box(planes_, segments_, radius, group, mask)};
-    return entries_[at].box;
+    Entry& e = entries_[at];
+    e.radius = radius, e.group = group, e.mask = mask;
+    e.box = find_clear_box(planes_, segments_, radius, group, mask);
+    if (grid_.on) {
+        for (std::size_t c = 0; c < WallGrid::CELLS; ++c)
+            e.near[c] = walls_near(grid_.cells[c], planes_, segments_, radius, group, mask);
+    }
+    return e;
 }
 
 }  // namespace vexlo

@@ -39,27 +39,52 @@ std::uint64_t walls_near(const ClearBox& cell, std::span<const Plane> planes,
 // (closed); empty when the cuts leave nothing around the box's centre.
 ClearBox carve_clear_of(ClearBox box, std::span<const ClearBox> obstacles);
 
+// A grid of cells over the segments' extent and some way beyond it. A disc
+// outside its clear box (against a wall, or at a kickoff barrier) is
+// usually near only one or two walls: inside one cell it is tested against
+// that cell's walls alone (walls_near). Only for stadiums of at most
+// MAX_WALLS walls, whose indices fit the bits of walls_near.
+struct WallGrid {
+    static constexpr std::size_t NX = 16, NY = 8, CELLS = NX * NY, MAX_WALLS = 64;
+    bool on = false;
+    double x0 = 0.0, y0 = 0.0, cell_w = 0.0, cell_h = 0.0;
+    double per_w = 0.0, per_h = 0.0;  // 1 / cell_w and 1 / cell_h
+    std::array<ClearBox, CELLS> cells{};
+
+    WallGrid(std::span<const Plane> planes, std::span<const Segment> segments);
+
+    // The cell a point is probably in (rounding may pick a neighbour, which
+    // the caller's test of the cell's box then refuses), or CELLS outside the
+    // grid (or for a NaN).
+    std::size_t cell_of(Vec2 p) const;
+};
+
 // The clear boxes of one stadium's walls for the keys (radius and collision
-// bits) that discs ask for, each found once. Fixed in size: it never
-// allocates. It points into the walls, which must outlive it unchanged.
+// bits) that discs ask for, each found once, with the walls near each cell
+// of the stadium's grid. Fixed in size: it never allocates. It points into
+// the walls, which must outlive it unchanged.
 class ClearBoxCache {
 public:
-    ClearBoxCache(std::span<const Plane> planes, std::span<const Segment> segments)
-        : planes_(planes), segments_(segments) {}
-
-    // find_clear_box's box for a disc of `radius` with `group` and `mask`.
-    const ClearBox& box_for(double radius, std::int64_t group, std::int64_t mask);
-
-private:
     struct Entry {
         double radius = 0.0;
         std::int64_t group = 0, mask = 0;
         ClearBox box;
+        std::array<std::uint64_t, WallGrid::CELLS> near{};  // walls_near per cell
     };
+
+    ClearBoxCache(std::span<const Plane> planes, std::span<const Segment> segments)
+        : planes_(planes), segments_(segments), grid_(planes, segments) {}
+
+    // The box and near walls for a disc of `radius` with `group` and `mask`.
+    const Entry& entry_for(double radius, std::int64_t group, std::int64_t mask);
+    const WallGrid& grid() const { return grid_; }
+
+private:
     // Masks change at kickoffs and goals, so only a handful of keys recur.
     static constexpr std::size_t SIZE = 16;
     std::span<const Plane> planes_;
     std::span<const Segment> segments_;
+    WallGrid grid_;
     std::array<Entry, SIZE> entries_{};
     std::size_t n_entries_ = 0, next_ = 0;
 };

@@ -1,4 +1,6 @@
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "clear_box.hpp"
 #include "contacts.hpp"
@@ -89,8 +91,43 @@ void move_discs(World& w) {
     integrate(ball, ball.damping);
 }
 
-// One pass: every later test sees the corrections made before it. A disc
-// inside its clear box (when `boxes` are given) would miss every wall.
+// The walls from the combined index `from` on (planes first, then
+// segments), in stadium order.
+void walls_from(World& w, Disc& a, std::size_t from) {
+    const std::size_t n_planes = w.planes.size();
+    for (std::size_t i = from; i < n_planes; ++i) {
+        const Plane& plane = w.planes[i];
+        if (flag::collides(a.c_group, a.c_mask, plane.c_group, plane.c_mask)) disc_plane(a, plane);
+    }
+    for (std::size_t i = from > n_planes ? from - n_planes : 0; i < w.segments.size(); ++i) {
+        const Segment& seg = w.segments[i];
+        if (flag::collides(a.c_group, a.c_mask, seg.c_group, seg.c_mask)) disc_segment(a, seg);
+    }
+}
+
+// A disc's wall tests with the help of `boxes`: none inside its clear box,
+// and inside a cell of the grid only those of the walls near it, as long as
+// the disc stays in the cell (a contact that pushes it out leaves the walls
+// after it to be tested in full). The tests skipped would all miss.
+void walls_with_boxes(World& w, Disc& a, ClearBoxCache& boxes) {
+    const ClearBoxCache::Entry& k = boxes.entry_for(a.radius, a.c_group, a.c_mask);
+    if (k.box.contains(a.pos)) return;
+    const WallGrid& grid = boxes.grid();
+    const std::size_t cell = grid.cell_of(a.pos);
+    if (cell == WallGrid::CELLS || !grid.cells[cell].contains(a.pos)) return walls_from(w, a, 0);
+    const std::size_t n_planes = w.planes.size();
+    for (std::uint64_t near = k.near[cell]; near != 0; near &= near - 1) {
+        const std::size_t i = static_cast<std::size_t>(std::countr_zero(near));
+        if (i < n_planes) {
+            disc_plane(a, w.planes[i]);
+        } else {
+            disc_segment(a, w.segments[i - n_planes]);
+        }
+        if (!grid.cells[cell].contains(a.pos)) return walls_from(w, a, i + 1);
+    }
+}
+
+// One pass: every later test sees the corrections made before it.
 void collide(World& w, ClearBoxCache* boxes) {
     const std::size_t n = w.discs.size();
     for (std::size_t i = 0; i < n; ++i) {
@@ -100,15 +137,10 @@ void collide(World& w, ClearBoxCache* boxes) {
             if (flag::collides(a.c_group, a.c_mask, b.c_group, b.c_mask)) disc_disc(a, b);
         }
         if (a.inv_mass == 0.0) continue;
-        if (boxes != nullptr && boxes->box_for(a.radius, a.c_group, a.c_mask).contains(a.pos))
-            continue;
-        for (const Plane& plane : w.planes) {
-            if (flag::collides(a.c_group, a.c_mask, plane.c_group, plane.c_mask))
-                disc_plane(a, plane);
-        }
-        for (const Segment& seg : w.segments) {
-            if (flag::collides(a.c_group, a.c_mask, seg.c_group, seg.c_mask))
-                disc_segment(a, seg);
+        if (boxes != nullptr) {
+            walls_with_boxes(w, a, *boxes);
+        } else {
+            walls_from(w, a, 0);
         }
     }
 }

@@ -90,31 +90,55 @@ protected:
 // boxes, the widest width leaves a lone world of 13 to it too.
 INSTANTIATE_TEST_SUITE_P(Widths, BatchAtWidth, ::testing::Values(0, 1, 4));
 
+// One call of b against World::step on the reference copies; the goals it saw.
+int step_both(Batch& b, std::vector<World>& reference, const Actions& a, int call) {
+    std::vector<std::int8_t> scored(b.n_envs());
+    EXPECT_FALSE(b.step(a.view, scored.data()));
+    int goals = 0;
+    for (std::size_t e = 0; e < reference.size(); ++e) {
+        std::vector<PlayerInput> in(b.n_players());
+        for (std::size_t p = 0; p < in.size(); ++p)
+            in[p] = PlayerInput{a.view(e, p, 0), a.view(e, p, 1), a.view(e, p, 2)};
+        std::int8_t want = -1;
+        for (std::uint64_t t = 0; t < b.tick_skip() && want < 0; ++t) {
+            if (auto conceded = reference[e].step(in)) want = static_cast<std::int8_t>(*conceded);
+        }
+        goals += want >= 0;
+        EXPECT_EQ(scored[e], want) << "env " << e << " call " << call;
+        EXPECT_TRUE(same_state(b.world(e), reference[e])) << "env " << e << " call " << call;
+    }
+    return goals;
+}
+
 TEST_P(BatchAtWidth, StepIsTheScalarTickPerWorldStoppingAtTheFirstGoal) {
     Batch b = make(13, 2, 1);
     scatter(b, 1);
     std::vector<World> reference = copies(b);
     std::mt19937_64 rng(2);
-    std::vector<std::int8_t> scored(b.n_envs());
     int goals = 0;
-    for (int call = 0; call < 12; ++call) {
-        const Actions a = random_actions(b.n_envs(), b.n_players(), rng);
-        ASSERT_FALSE(b.step(a.view, scored.data()));
-        for (std::size_t e = 0; e < reference.size(); ++e) {
-            std::vector<PlayerInput> in(b.n_players());
-            for (std::size_t p = 0; p < in.size(); ++p)
-                in[p] = PlayerInput{a.view(e, p, 0), a.view(e, p, 1), a.view(e, p, 2)};
-            std::int8_t want = -1;
-            for (std::uint64_t t = 0; t < b.tick_skip() && want < 0; ++t) {
-                if (auto conceded = reference[e].step(in))
-                    want = static_cast<std::int8_t>(*conceded);
-            }
-            goals += want >= 0;
-            EXPECT_EQ(scored[e], want) << "env " << e << " call " << call;
-            EXPECT_TRUE(same_state(b.world(e), reference[e])) << "env " << e << " call " << call;
-        }
-    }
+    for (int call = 0; call < 12; ++call)
+        goals += step_both(b, reference, random_actions(b.n_envs(), b.n_players(), rng), call);
     EXPECT_GT(goals, 0);  // the stop at a goal was exercised
+}
+
+TEST_P(BatchAtWidth, PlayersPressingOnTheKickoffBarrierMoveAsInTheScalarTick) {
+    // Outside their clear boxes, next to the barrier and the walls, the
+    // players meet only the walls near their cells until a push moves them out.
+    Batch b = make(13, 3, 3, 2);
+    b.reset_all();
+    std::vector<World> reference = copies(b);
+    std::mt19937_64 rng(4);
+    for (int call = 0; call < 150; ++call) {
+        Actions a = random_actions(b.n_envs(), b.n_players(), rng);
+        for (std::size_t e = 0; e < b.n_envs(); ++e) {
+            for (std::size_t p = 0; p < b.n_players(); ++p) {
+                const std::size_t at = (e * b.n_players() + p) * 4;
+                a.buffer[at] = b.world(e).player(p).team == flag::FLAG_RED ? 1 : -1;  // towards the middle
+                if (call % 50 > 40) a.buffer[at] = -a.buffer[at];
+            }
+        }
+        step_both(b, reference, a, call);
+    }
 }
 
 TEST(Batch, RolloutAndPredictionAreTheScalarOnesPerWorld) {

@@ -264,8 +264,7 @@ using test::LaneStepper;
 // lane group, so that groups sit wholly inside the clear boxes, wholly
 // outside and across their edges: one tick and a prediction give the scalar
 // bits everywhere.
-void expect_grid_matches(LaneStepper stepper, LanePredictor predictor, std::size_t width,
-                         const World& base, double spacing = 1.0) {
+std::vector<World> arena_grid(const World& base, double spacing) {
     std::vector<double> rows{-0.0};  // a ball gliding along y = -0.0 keeps its sign unless touched
     for (double y = -112.0; y <= 112.0; y += 1.7 * spacing) rows.push_back(y);
     std::vector<World> worlds;
@@ -280,6 +279,12 @@ void expect_grid_matches(LaneStepper stepper, LanePredictor predictor, std::size
             worlds.push_back(w);
         }
     }
+    return worlds;
+}
+
+void expect_grid_matches(LaneStepper stepper, LanePredictor predictor, std::size_t width,
+                         const World& base, double spacing = 1.0) {
+    const std::vector<World> worlds = arena_grid(base, spacing);
     const std::vector<PlayerInput> in(base.n_players, PlayerInput{1, -1, 0});
     const std::vector<std::uint64_t> offsets{1, 4};
     const PredictionPlan plan = plan_prediction(offsets);
@@ -299,6 +304,24 @@ void expect_grid_matches(LaneStepper stepper, LanePredictor predictor, std::size
                                     scored.data(), true}));
         for (std::size_t l = 0; l < width; ++l)
             ASSERT_TRUE(same_state(scalar[l], lanes[l])) << "world " << first + l;
+    }
+}
+
+// The same grid through the scalar tick of a lone world, which skips the
+// wall tests its batch's clear boxes and wall grid allow: the tick without
+// them gives the same bits everywhere.
+void expect_lone_worlds_match(const World& base, double spacing = 1.0) {
+    std::vector<World> plain = arena_grid(base, spacing), boxed = plain;
+    const auto workspace = make_lane_workspace(base, 1, 1);
+    const std::vector<PlayerInput> in(base.n_players, PlayerInput{1, -1, 0});
+    const PlayerInput* inputs = in.data();
+    std::int8_t scored = 0;
+    for (std::size_t i = 0; i < plain.size(); ++i) {
+        World* p = &plain[i];
+        World* b = &boxed[i];
+        step_scalar(LaneRun{&p, 1, &inputs, &inputs, 3, false, &scored});
+        step_scalar(LaneRun{&b, 1, &inputs, &inputs, 3, false, &scored, true, workspace.get(), 0});
+        ASSERT_TRUE(same_state(plain[i], boxed[i])) << "world " << i;
     }
 }
 
@@ -372,6 +395,8 @@ TEST(ClearBox, LanesMatchTheScalarTickAllOverTheArena) {
         for (const World& base : {odd, long_wall})
             expect_grid_matches(isa.step, isa.predict, isa.width, base, 3.0);
     }
+    expect_lone_worlds_match(arena(2));
+    for (const World& base : {odd, long_wall}) expect_lone_worlds_match(base, 3.0);
     if (const auto why = test::untested_widths()) GTEST_SKIP() << *why;
 }
 
