@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from typing import Any, Callable, Optional
+from typing import Any, Callable, Optional, Sequence
 
 import gymnasium as gym
 import numpy as np
@@ -139,6 +139,29 @@ def engine_built(fn: ObservationFn) -> TeamObservation | None:
     if isinstance(fn, TeamObservation) and type(fn).__call__ is TeamObservation.__call__:
         return fn
     return None
+
+
+def step_and_restart(env: Any, views: Sequence[View], pending: np.ndarray,
+                     restarted: bool) -> tuple[np.ndarray, State, np.ndarray | None]:
+    """``env``'s engine step with ``env._actions``, then the restart of the
+    environments under ``pending`` (when ``restarted``) with their new
+    episodes begun: ``(scored, state, obs)``. ``env`` is a
+    :class:`VectorEnv` or a ``SelfPlayEnv``. With the default observation
+    one engine call also observes from every one of ``views`` (``obs``
+    ``(len(views), N, D)``); otherwise, or when a kickoff would move the
+    restarted environments after that call, ``obs`` is None."""
+    fused = env._fused_observation
+    if fused is not None and (not restarted or env.kickoff_fn is None):
+        scored, state, obs = fused.step_observed(env.core, views, env._actions,
+                                                 pending if restarted else None)
+        if restarted:
+            env._begin_episodes(pending)
+        return scored, state, obs
+    scored = env.core.physics_step(env._actions)
+    if restarted:
+        env.core.reset_mask(pending)
+        env._begin_episodes(pending)
+    return scored, State.read(env.core), None
 
 
 def infer_observation_space(fn: ObservationFn, view: View, state: State) -> spaces.Box:
@@ -397,21 +420,8 @@ class VectorEnv(gym.vector.VectorEnv):
                 raise type(err)(f"opponent: {err}") from None
         pending = self._pending
         restarted = self._any_pending and self.autoreset_mode == AutoresetMode.NEXT_STEP
-        obs = None
-        if self._fused_observation is not None and (not restarted or self.kickoff_fn is None):
-            # One engine call steps, restarts and observes; a kickoff would
-            # move the restarted environments after it, so it goes the long way.
-            scored, state, views = self._fused_observation.step_observed(
-                self.core, (self.view,), self._actions, pending if restarted else None)
-            obs = views[0]
-            if restarted:
-                self._begin_episodes(pending)
-        else:
-            scored = self.core.physics_step(self._actions)
-            if restarted:
-                self.core.reset_mask(pending)
-                self._begin_episodes(pending)
-            state = State.read(self.core)
+        scored, state, views = step_and_restart(self, (self.view,), pending, restarted)
+        obs = None if views is None else views[0]
 
         terminated, truncated, any_goal = match_end_flags(scored, state.steps, self.step_limit)
         reward = np.asarray(self.reward_fn(self.view, prev, state, scored), dtype=np.float64)

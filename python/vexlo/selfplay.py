@@ -12,7 +12,7 @@ from gymnasium.vector.utils import batch_space
 
 from .env import (KICK_PRESS, KICK_REARM, PLAYER_ACTION, ActionWriter, KickoffFn, ObservationFn,
                   RewardFn, apply_kickoff, engine_built, episode_info, final_step_info,
-                  infer_observation_space, make_core, match_end_flags)
+                  infer_observation_space, make_core, match_end_flags, step_and_restart)
 from .field import FLAG_BLUE, FLAG_RED, Field
 from .obs import TeamObservation, View
 from .rewards import goal_reward
@@ -170,25 +170,14 @@ class SelfPlayEnv(gym.vector.VectorEnv):
         prev = self.match_state
         pending = self._pending
         restarted = self._any_pending and self.autoreset_mode == AutoresetMode.NEXT_STEP
+        # Every player's view from the step's own engine call when it can (one ball prediction for all).
+        scored, state, views = step_and_restart(self, self.views, pending, restarted)
         obs = None
-        if self._fused_observation is not None and (not restarted or self.kickoff_fn is None):
-            # One engine call steps, restarts and observes from every view
-            # (one ball prediction for all); a kickoff moves restarted matches
-            # after it, so it goes the long way.
-            scored, state, views = self._fused_observation.step_observed(
-                self.core, self.views, self._actions, pending if restarted else None)
+        if views is not None:
             if views.shape[1:] != self._row_shape:
                 raise ValueError(f"observation function returned shape {views.shape[1:]}, expected "
                                  f"{self._row_shape} (one row per match)")
             obs = views.transpose(1, 0, 2).reshape(self.num_envs, *self._row_shape[1:])
-            if restarted:
-                self._begin_episodes(pending)
-        else:
-            scored = self.core.physics_step(self._actions)
-            if restarted:
-                self.core.reset_mask(pending)
-                self._begin_episodes(pending)
-            state = State.read(self.core)
         terminated, truncated, any_goal = match_end_flags(scored, state.steps, self.step_limit)
         rewards = np.empty((self.num_matches, self.n_players))
         for j, view in enumerate(self.views):

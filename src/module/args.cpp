@@ -201,4 +201,12 @@ bool to_array(PyObject* obj, const char* name, int typenum, int ndim, ArrayArg& 
     return true;
 }
 
+bool writes_in_place(const ArrayArg& a, const char* name) {
+    if (PyArray_IS_C_CONTIGUOUS(a.array) && PyArray_ISWRITEABLE(a.array) && PyArray_ISALIGNED(a.array))
+        return true;
+    PyErr_Format(PyExc_ValueError, "argument '%s': must be a writeable, aligned, C-contiguous array",
+                 name);
+    return false;
+}
+
 }  // namespace vexlo::py

@@ -71,5 +71,8 @@ struct ArrayArg {
 // raises a TypeError naming the argument.
 bool to_array(PyObject* obj, const char* name, int typenum, int ndim, ArrayArg& out);
 
+// Whether the engine may write into `a` as a dense array: writeable, aligned,
+// C-contiguous; a ValueError naming the argument otherwise.
+bool writes_in_place(const ArrayArg& a, const char* name);
 
 }  // namespace vexlo::py

@@ -23,12 +23,7 @@ bool to_out_array(PyObject* obj, npy_intp n, npy_intp width, float*& rows) {
                      static_cast<Py_ssize_t>(n), static_cast<Py_ssize_t>(width));
         return false;
     }
-    if (!PyArray_IS_C_CONTIGUOUS(out.array) || !PyArray_ISWRITEABLE(out.array) ||
-        !PyArray_ISALIGNED(out.array)) {
-        PyErr_SetString(PyExc_ValueError,
-                        "argument 'out': must be a writeable, aligned, C-contiguous array");
-        return false;
-    }
+    if (!writes_in_place(out, "out")) return false;
     rows = static_cast<float*>(PyArray_DATA(out.array));
     return true;
 }
