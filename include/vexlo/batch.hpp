@@ -232,7 +232,9 @@ public:
     bool predict(std::vector<std::uint64_t> offsets, double* out, StopCheck stop = {}) const;
 
     // Entries of a team observation row: 4 per slot, 8, and 2 per offset.
-    static std::size_t team_observation_width(std::size_t n_slots, std::size_t n_offsets);
+    static constexpr std::size_t team_observation_width(std::size_t n_slots, std::size_t n_offsets) {
+        return 4 * n_slots + 8 + 2 * n_offsets;
+    }
     // The default team observation of `state` in `frame`, float32 rows of
     // team_observation_width into out (N, width), dense: ball position and
     // velocity, position and velocity of each slot, ball minus the viewer,

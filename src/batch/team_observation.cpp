@@ -119,10 +119,6 @@ BatchStatus check_team_frame(const char* call, const TeamFrame& frame, std::size
     return std::nullopt;
 }
 
-std::size_t Batch::team_observation_width(std::size_t n_slots, std::size_t n_offsets) {
-    return 4 * n_slots + 8 + 2 * n_offsets;
-}
-
 BatchStatus Batch::team_observation(const BatchStateView& state, const TeamFrame& frame,
                                     std::vector<std::uint64_t> offsets, float* out,
                                     bool& finished, StopCheck stop) const {
