@@ -1,7 +1,7 @@
 // Batch::step_observe: step, restart, snapshot and observe in one pass.
 #include <algorithm>
-#include <span>
 #include <cstdint>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -94,7 +94,8 @@ BatchStatus Batch::step_observe(StridedView<std::int64_t, 3> actions, const EnvM
     // A prediction too long to run without looking for an interruption runs
     // on its own afterwards, in spans.
     const bool in_pass = n == 0 || plan.last_tick <= prediction_span_ticks(b.worlds[0], n);
-    std::vector<Vec2> ahead(in_pass ? n * k : 0);
+    // Made before anything moves: the long prediction needs it too.
+    std::vector<Vec2> ahead(n * k);
     const std::size_t frame_floats =
         frames.empty() ? 0 : n * team_observation_width(frames[0].slots.size(), k);
 
@@ -114,13 +115,12 @@ BatchStatus Batch::step_observe(StridedView<std::int64_t, 3> actions, const EnvM
         return std::nullopt;
     }
     // The long prediction once, then every frame's rows from it.
-    std::vector<Vec2> long_ahead(n * k);
-    if (!predict(std::move(offsets), reinterpret_cast<double*>(long_ahead.data()), stop))
+    if (!predict(std::move(offsets), reinterpret_cast<double*>(ahead.data()), stop))
         return std::nullopt;
     finished = true;
     for (std::size_t f = 0; f < frames.size(); ++f) {
-        write_rows_on_pool(view, frames[f], reinterpret_cast<const double*>(long_ahead.data()), k,
-                           n, obs + f * frame_floats);
+        write_rows_on_pool(view, frames[f], reinterpret_cast<const double*>(ahead.data()), k, n,
+                           obs + f * frame_floats);
     }
     return std::nullopt;
 }
