@@ -87,7 +87,7 @@ void collide(TickLanes& s) {
         const i64v movable = a.inv_mass != 0.0;
         if (!any(movable)) continue;
         WallCache& walls = s.walls;
-        const KeyedBox& k = walls.box_for(a);
+        const KeyedBox& k = walls.box_for(a, s.box_hint[i]);
         if (!has_key(a, k)) {
             for (const PlaneConst& pc : walls.plane_consts) disc_plane(a, movable, pc);
             for (const SegmentConst& sc : walls.segment_consts) disc_segment(a, movable, sc);

@@ -42,6 +42,8 @@ struct TickLanes {
     std::size_t n_kickable = 0;
     // Whether discs hold the fixed properties of uniform worlds (see gather_discs).
     bool fixed_held = false;
+    // Per disc, the index of the clear box it had last (see WallCache::box_for).
+    std::vector<std::uint8_t> box_hint;
 
     TickLanes(const World& layout, const Walls& shared_walls)
         : discs(layout.discs.size()),
@@ -49,7 +51,8 @@ struct TickLanes {
           walls(shared_walls),
           partners(layout.discs.size() * layout.discs.size() / 2),
           first_partner(layout.discs.size() + 1),
-          kickable(layout.discs.size()) {}
+          kickable(layout.discs.size()),
+          box_hint(layout.discs.size(), std::uint8_t{WallCache::N_BOXES}) {}
 
     std::span<const std::uint32_t> partners_of(std::size_t i) const {
         return {partners.data() + first_partner[i], partners.data() + first_partner[i + 1]};

@@ -133,6 +133,18 @@ struct WallCache {
     // The box for lane 0's disc; `inside` checks that the other lanes share it.
     const KeyedBox& box_for(const DiscLanes& d) { return box_for(d.radius[0], d.group[0], d.mask[0]); }
 
+    // With the index of the box a disc had last (`hint`, kept up to date):
+    // a disc's key changes only at kickoffs and goals, so the search is rare.
+    const KeyedBox& box_for(const DiscLanes& d, std::uint8_t& hint) {
+        if (hint < n_boxes) {
+            const KeyedBox& k = boxes[hint];
+            if (k.radius == d.radius[0] && k.group == d.group[0] && k.mask == d.mask[0]) return k;
+        }
+        const KeyedBox& k = box_for(d);
+        hint = static_cast<std::uint8_t>(&k - boxes.data());
+        return k;
+    }
+
     const KeyedBox& box_for(double radius, std::int64_t group, std::int64_t mask) {
         for (std::size_t i = 0; i < n_boxes; ++i) {
             const KeyedBox& k = boxes[i];
